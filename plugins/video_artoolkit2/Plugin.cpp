@@ -1,0 +1,5 @@
+#include "CaptureVideo.h"
+
+#include <osgart/Plugin.h>
+
+OSGART_PLUGIN_ENTRY(CaptureVideo)

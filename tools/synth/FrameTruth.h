@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace quorv {
+
+/// What the synthetic camera knows about one frame: every marker that is shown at that moment,
+/// with its true corners and pose. One JSON object per frame (see tools/synth/README.md).
+struct FrameTruth {
+    struct Marker {
+        std::string name;
+        bool inView = false;       ///< in front of the camera and at least partly inside the image
+        bool fullyInView = false;  ///< all four corners inside the image
+        double widthPx = 0.0;      ///< square root of the corner quadrilateral's area, pixels
+        double tiltDeg = 0.0;      ///< angle between the face normal and the line to the camera
+        /// Observed (distorted) image positions of UL, UR, LR, LL; pixel centres at integers.
+        std::array<std::array<double, 2>, 4> corners{};
+        /// [R|t] row-major, X_camera = R·X_marker + t, camera x right, y down, z forward, mm.
+        std::array<double, 12> cameraFromMarker{};
+    };
+
+    int frame = 0;
+    double time = 0.0;  ///< seconds, frame / fps
+    std::vector<Marker> markers;
+
+    /// The frame as one line of JSON, without the newline.
+    std::string toJson() const;
+};
+
+}  // namespace quorv

@@ -1,0 +1,522 @@
+#include "SynthRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace quorv {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+/// Marker images smaller than this (pixels per side) are treated as pixel art and enlarged with
+/// nearest-neighbour sampling, so their cells keep sharp edges.
+constexpr int kPixelArtSide = 512;
+/// Points closer to the camera than this (mm) are not drawn.
+constexpr double kNearMm = 1.0;
+
+using Point2 = std::array<double, 2>;
+
+/// Clips a convex polygon to an axis-aligned box (Sutherland–Hodgman, one side at a time).
+std::vector<Point2> clipToBox(std::vector<Point2> poly, double x0, double y0, double x1,
+                              double y1) {
+    auto clip = [&poly](auto inside, auto cross) {
+        std::vector<Point2> out;
+        for (size_t i = 0; i < poly.size(); ++i) {
+            const Point2& a = poly[i];
+            const Point2& b = poly[(i + 1) % poly.size()];
+            const bool ina = inside(a), inb = inside(b);
+            if (ina) out.push_back(a);
+            if (ina != inb) out.push_back(cross(a, b));
+        }
+        poly = out;
+    };
+    auto atX = [](double x) {
+        return [x](const Point2& a, const Point2& b) {
+            const double f = (x - a[0]) / (b[0] - a[0]);
+            return Point2{x, a[1] + f * (b[1] - a[1])};
+        };
+    };
+    auto atY = [](double y) {
+        return [y](const Point2& a, const Point2& b) {
+            const double f = (y - a[1]) / (b[1] - a[1]);
+            return Point2{a[0] + f * (b[0] - a[0]), y};
+        };
+    };
+    clip([x0](const Point2& p) { return p[0] >= x0; }, atX(x0));
+    clip([x1](const Point2& p) { return p[0] <= x1; }, atX(x1));
+    clip([y0](const Point2& p) { return p[1] >= y0; }, atY(y0));
+    clip([y1](const Point2& p) { return p[1] <= y1; }, atY(y1));
+    return poly;
+}
+
+std::array<double, 3> transform(const std::array<double, 12>& pose, double x, double y, double z) {
+    return {pose[0] * x + pose[1] * y + pose[2] * z + pose[3],
+            pose[4] * x + pose[5] * y + pose[6] * z + pose[7],
+            pose[8] * x + pose[9] * y + pose[10] * z + pose[11]};
+}
+
+/// A smooth, light, unremarkable surface: nothing in it is dark enough to look like a marker
+/// border at the usual threshold.
+cv::Mat generatedBackground(int width, int height, unsigned seed) {
+    cv::RNG rng(0x5eed0000u ^ seed);
+    cv::Mat base(height, width, CV_32FC3);
+    const cv::Scalar tint(rng.uniform(175, 215), rng.uniform(175, 215), rng.uniform(175, 215));
+    // Low-frequency light variation.
+    cv::Mat coarse(5, 7, CV_32FC3);
+    rng.fill(coarse, cv::RNG::UNIFORM, cv::Scalar::all(-22), cv::Scalar::all(22));
+    cv::resize(coarse, base, base.size(), 0, 0, cv::INTER_CUBIC);
+    base += tint;
+    // Soft shapes of the room behind the visitor.
+    cv::Mat shapes(height, width, CV_32FC3, cv::Scalar::all(0));
+    for (int i = 0; i < 14; ++i) {
+        const cv::Point centre(rng.uniform(0, width), rng.uniform(0, height));
+        const cv::Size axes(rng.uniform(width / 20, width / 4),
+                            rng.uniform(height / 20, height / 4));
+        const double shade = rng.uniform(-30.0, 25.0);
+        cv::ellipse(
+            shapes, centre, axes, rng.uniform(0.0, 180.0), 0, 360,
+            cv::Scalar(shade + rng.uniform(-6.0, 6.0), shade, shade + rng.uniform(-6.0, 6.0)),
+            cv::FILLED, cv::LINE_AA);
+    }
+    cv::GaussianBlur(shapes, shapes, cv::Size(), std::max(2.0, width / 80.0));
+    base += shapes;
+    // Fine grain, like paper or a wooden table.
+    cv::Mat grain(height, width, CV_32FC3);
+    rng.fill(grain, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(4));
+    cv::GaussianBlur(grain, grain, cv::Size(), 0.8);
+    base += grain;
+    cv::Mat out;
+    base.convertTo(out, CV_8UC3);
+    cv::max(out, cv::Scalar::all(130), out);
+    return out;
+}
+
+const char* const kClutterWords[] = {"EXIT",  "Tovarin", "CAFE", "1987", "ENTRADA",  "SALA 3",
+                                     "MUSEO", "Ticket",  "42",   "QR",   "no flash", "Info"};
+
+}  // namespace
+
+struct SynthRenderer::PreparedMarker {
+    std::vector<cv::Mat> levels;  ///< BGRA paper images, level 0 full size, each next one half
+    int markerPx = 0;             ///< side of the marker (outer border edge) at level 0
+    int marginPx = 0;             ///< white paper around it at level 0
+    double widthMm = 0.0;
+};
+
+std::unique_ptr<SynthRenderer> SynthRenderer::create(const SynthScript& script,
+                                                     const Options& options, std::string* error) {
+    auto fail = [error](const std::string& why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    if (script.calibrationPath.empty()) return fail("no calibration given");
+    std::string why;
+    auto camera = osgART::CameraParameters::read(script.calibrationPath, &why);
+    if (!camera) return fail(why);
+    std::vector<cv::Mat> images;
+    for (const auto& m : script.markers) {
+        cv::Mat image = cv::imread(m.imagePath, cv::IMREAD_COLOR);
+        if (image.empty()) return fail(m.imagePath + ": cannot read image of marker " + m.name);
+        images.push_back(image);
+    }
+    cv::Mat background;
+    if (script.background == SynthScript::Background::Image) {
+        background = cv::imread(script.backgroundImage, cv::IMREAD_COLOR);
+        if (background.empty()) return fail(script.backgroundImage + ": cannot read background");
+    }
+    return std::make_unique<SynthRenderer>(script, *camera, images, options, background);
+}
+
+SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters& camera,
+                             const std::vector<cv::Mat>& markerImages, const Options& options,
+                             const cv::Mat& background)
+    : _script(std::move(script)), _camera(camera), _options(options) {
+    if (_script.width <= 0 || _script.height <= 0) {
+        _script.width = camera.xsize;
+        _script.height = camera.ysize;
+    }
+    if (_camera.xsize != _script.width || _camera.ysize != _script.height)
+        _camera = camera.scaled(_script.width, _script.height);
+    _options.supersampling = std::max(1, _options.supersampling);
+    const int w = _script.width, h = _script.height, s = _options.supersampling;
+
+    switch (_script.background) {
+        case SynthScript::Background::Image:
+            cv::resize(background, _background, cv::Size(w, h), 0, 0, cv::INTER_AREA);
+            break;
+        case SynthScript::Background::Colour: {
+            const auto& c = _script.backgroundRgb;
+            _background = cv::Mat(h, w, CV_8UC3, cv::Scalar(c[2], c[1], c[0]));
+            break;
+        }
+        case SynthScript::Background::Generated:
+            _background = generatedBackground(w, h, _script.seed);
+            break;
+    }
+
+    _idealMap.create(h * s, w * s, CV_32FC2);
+    for (int y = 0; y < h * s; ++y) {
+        auto* row = _idealMap.ptr<cv::Vec2f>(y);
+        for (int x = 0; x < w * s; ++x) {
+            double ix, iy;
+            _camera.idealFromObserved((x + 0.5) / s - 0.5, (y + 0.5) / s - 0.5, ix, iy);
+            row[x] = cv::Vec2f(static_cast<float>(ix), static_cast<float>(iy));
+        }
+    }
+    // The image border, sampled, bounds what the image sees of the ideal plane.
+    _idealBox = {1e300, 1e300, -1e300, -1e300};
+    for (int y = 0; y < h * s; ++y)
+        for (int x = 0; x < w * s; x += (y == 0 || y == h * s - 1) ? 1 : std::max(1, w * s - 1)) {
+            const cv::Vec2f v = _idealMap.at<cv::Vec2f>(y, x);
+            _idealBox[0] = std::min<double>(_idealBox[0], v[0]);
+            _idealBox[1] = std::min<double>(_idealBox[1], v[1]);
+            _idealBox[2] = std::max<double>(_idealBox[2], v[0]);
+            _idealBox[3] = std::max<double>(_idealBox[3], v[1]);
+        }
+
+    const ImageEffects& fx = _script.effects;
+    if (fx.gradient > 0.0) {
+        // Factor 1 on the lit side, 1 − gradient on the far side, linear in between.
+        _lightMap.create(h, w, CV_32F);
+        const double dx = std::cos(fx.gradientAngle * kPi / 180.0);
+        const double dy = std::sin(fx.gradientAngle * kPi / 180.0);
+        const double reach = std::abs(dx) * (w - 1) / 2.0 + std::abs(dy) * (h - 1) / 2.0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double along =
+                    ((x - (w - 1) / 2.0) * dx + (y - (h - 1) / 2.0) * dy) / std::max(reach, 1.0);
+                _lightMap.at<float>(y, x) =
+                    static_cast<float>(1.0 - fx.gradient * 0.5 * (1.0 + along));
+            }
+    }
+
+    for (size_t i = 0; i < _script.markers.size(); ++i) {
+        const ScriptMarker& m = _script.markers[i];
+        auto prepared = std::make_unique<PreparedMarker>();
+        cv::Mat image = i < markerImages.size() ? markerImages[i] : cv::Mat();
+        if (image.empty()) image = cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(128));
+        if (image.channels() == 1) cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
+        if (image.channels() == 4) cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
+        if (image.rows != image.cols) {
+            const int side = std::max(image.rows, image.cols);
+            cv::resize(image, image, cv::Size(side, side), 0, 0, cv::INTER_AREA);
+        }
+        if (m.innerOnly) {
+            const int border = image.cols / 2;
+            cv::copyMakeBorder(image, image, border, border, border, border, cv::BORDER_CONSTANT,
+                               cv::Scalar::all(0));
+        }
+        if (image.cols < kPixelArtSide) {
+            const int factor = (kPixelArtSide + image.cols - 1) / image.cols;
+            cv::resize(image, image, cv::Size(), factor, factor, cv::INTER_NEAREST);
+        }
+        prepared->markerPx = image.cols;
+        prepared->widthMm = m.widthMm;
+        prepared->marginPx = static_cast<int>(std::lround(m.margin() / m.widthMm * image.cols));
+        const int g = prepared->marginPx;
+        cv::copyMakeBorder(image, image, g, g, g, g, cv::BORDER_CONSTANT, cv::Scalar::all(255));
+        cv::Mat paper;
+        cv::cvtColor(image, paper, cv::COLOR_BGR2BGRA);
+        prepared->levels.push_back(paper);
+        while (std::min(paper.cols, paper.rows) > 8) {
+            cv::Mat half;
+            cv::resize(paper, half, cv::Size((paper.cols + 1) / 2, (paper.rows + 1) / 2), 0, 0,
+                       cv::INTER_AREA);
+            prepared->levels.push_back(half);
+            paper = half;
+        }
+        _markers.push_back(std::move(prepared));
+    }
+}
+
+SynthRenderer::~SynthRenderer() = default;
+
+bool SynthRenderer::project(const std::array<double, 3>& p, double& u, double& v) const {
+    const auto& m = _camera.mat;
+    const double x = m[0][0] * p[0] + m[0][1] * p[1] + m[0][2] * p[2] + m[0][3];
+    const double y = m[1][0] * p[0] + m[1][1] * p[1] + m[1][2] * p[2] + m[1][3];
+    const double z = m[2][0] * p[0] + m[2][1] * p[1] + m[2][2] * p[2] + m[2][3];
+    if (!(z > 0.0)) return false;
+    _camera.observedFromIdeal(x / z, y / z, u, v);
+    return true;
+}
+
+cv::Mat SynthRenderer::render(int frameIndex) const {
+    cv::Mat frame = _background.clone();
+    if (_script.clutter.count > 0) drawClutter(frame, frameIndex);
+    const double t = frameIndex / _script.fps;
+    for (size_t i = 0; i < _script.markers.size(); ++i) {
+        const MarkerPlacement p = _script.markers[i].placementAt(t);
+        if (p.shown) drawMarker(frame, *_markers[i], p.cameraFromMarker());
+    }
+    applyEffects(frame, frameIndex);
+    return frame;
+}
+
+void SynthRenderer::drawMarker(cv::Mat& frame, const PreparedMarker& marker,
+                               const std::array<double, 12>& pose) const {
+    const double w = marker.widthMm;
+    const double n = marker.markerPx;
+    const double g = marker.marginPx;
+    const double half = w / 2.0 + g * w / n;  // half side of the paper, mm
+
+    // Homography from the marker plane (mm) to ideal pixels.
+    const auto& m = _camera.mat;
+    cv::Matx33d plane;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 2; ++c)
+            plane(r, c) = m[r][0] * pose[c] + m[r][1] * pose[4 + c] + m[r][2] * pose[8 + c];
+        plane(r, 2) = m[r][0] * pose[3] + m[r][1] * pose[7] + m[r][2] * pose[11] + m[r][3];
+    }
+
+    // The paper's outline in ideal pixels, clipped to the part of the ideal plane the image sees.
+    std::vector<Point2> outline;
+    for (const auto& corner :
+         {Point2{-half, half}, Point2{half, half}, Point2{half, -half}, Point2{-half, -half}}) {
+        const auto c = transform(pose, corner[0], corner[1], 0.0);
+        if (c[2] < kNearMm) return;  // partly behind the camera: not drawn
+        const cv::Vec3d q = plane * cv::Vec3d(corner[0], corner[1], 1.0);
+        outline.push_back({q[0] / q[2], q[1] / q[2]});
+    }
+    const auto& box = _idealBox;
+    const std::vector<Point2> seen =
+        clipToBox(outline, box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1);
+    if (seen.empty()) return;
+
+    // Its bounding box in observed pixels; edges are sampled because the lens bends them.
+    double u0 = 1e300, v0 = 1e300, u1 = -1e300, v1 = -1e300;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const Point2& a = seen[i];
+        const Point2& b = seen[(i + 1) % seen.size()];
+        for (int k = 0; k < 16; ++k) {
+            const double f = k / 16.0;
+            double u, v;
+            _camera.observedFromIdeal(a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1]), u, v);
+            u0 = std::min(u0, u), u1 = std::max(u1, u);
+            v0 = std::min(v0, v), v1 = std::max(v1, v);
+        }
+    }
+    const int x0 = std::max(0, static_cast<int>(std::floor(u0)) - 2);
+    const int y0 = std::max(0, static_cast<int>(std::floor(v0)) - 2);
+    const int x1 = std::min(frame.cols - 1, static_cast<int>(std::ceil(u1)) + 2);
+    const int y1 = std::min(frame.rows - 1, static_cast<int>(std::ceil(v1)) + 2);
+    if (x0 > x1 || y0 > y1) return;
+
+    // Ideal pixel → paper pixel at level 0.
+    const cv::Matx33d paperFromMarker(n / w, 0, n / 2 + g - 0.5, 0, -n / w, n / 2 + g - 0.5, 0, 0,
+                                      1);
+    const cv::Matx33d paperFromIdeal = paperFromMarker * plane.inv();
+
+    // Pick the finest pyramid level whose texels are still at least one sample across.
+    const int s = _options.supersampling;
+    const double cu = (outline[0][0] + outline[2][0]) / 2,
+                 cv_ = (outline[0][1] + outline[2][1]) / 2;
+    auto toPaper = [&](double x, double y) {
+        const cv::Vec3d q = paperFromIdeal * cv::Vec3d(x, y, 1.0);
+        return cv::Vec2d(q[0] / q[2], q[1] / q[2]);
+    };
+    const cv::Vec2d pc = toPaper(cu, cv_), pu = toPaper(cu + 1.0 / s, cv_),
+                    pv = toPaper(cu, cv_ + 1.0 / s);
+    const cv::Vec2d du = pu - pc, dv = pv - pc;
+    const double footprint = std::sqrt(std::abs(du[0] * dv[1] - du[1] * dv[0]));
+    int level = footprint > 1.0 ? static_cast<int>(std::floor(std::log2(footprint))) : 0;
+    level = std::min(level, static_cast<int>(marker.levels.size()) - 1);
+    const cv::Mat& texture = marker.levels[level];
+    const double kx = double(texture.cols) / marker.levels[0].cols;
+    const double ky = double(texture.rows) / marker.levels[0].rows;
+    const cv::Matx33d levelFromPaper(kx, 0, 0.5 * kx - 0.5, 0, ky, 0.5 * ky - 0.5, 0, 0, 1);
+    const cv::Matx33d texFromIdeal = levelFromPaper * paperFromIdeal;
+
+    const int bw = (x1 - x0 + 1) * s, bh = (y1 - y0 + 1) * s;
+    cv::Mat map(bh, bw, CV_32FC2);
+    for (int y = 0; y < bh; ++y) {
+        const auto* ideal = _idealMap.ptr<cv::Vec2f>(y0 * s + y) + x0 * s;
+        auto* out = map.ptr<cv::Vec2f>(y);
+        for (int x = 0; x < bw; ++x) {
+            const double px = ideal[x][0], py = ideal[x][1];
+            const double d = texFromIdeal(2, 0) * px + texFromIdeal(2, 1) * py + texFromIdeal(2, 2);
+            if (d <= 0.0) {
+                out[x] = cv::Vec2f(-1e5f, -1e5f);  // beyond the plane's horizon
+                continue;
+            }
+            out[x] = cv::Vec2f(
+                static_cast<float>(
+                    (texFromIdeal(0, 0) * px + texFromIdeal(0, 1) * py + texFromIdeal(0, 2)) / d),
+                static_cast<float>(
+                    (texFromIdeal(1, 0) * px + texFromIdeal(1, 1) * py + texFromIdeal(1, 2)) / d));
+        }
+    }
+    cv::Mat samples, covered;
+    cv::remap(texture, samples, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+              cv::Scalar::all(0));
+    // Averaging s × s samples gives each pixel its area's colour and the paper's coverage in alpha.
+    if (s > 1)
+        cv::resize(samples, covered, cv::Size(x1 - x0 + 1, y1 - y0 + 1), 0, 0, cv::INTER_AREA);
+    else
+        covered = samples;
+    for (int y = 0; y < covered.rows; ++y) {
+        const auto* src = covered.ptr<cv::Vec4b>(y);
+        auto* dst = frame.ptr<cv::Vec3b>(y0 + y) + x0;
+        for (int x = 0; x < covered.cols; ++x) {
+            const int a = src[x][3];
+            if (a == 0) continue;
+            for (int c = 0; c < 3; ++c)
+                dst[x][c] =
+                    cv::saturate_cast<uchar>((dst[x][c] * (255 - a) + 127) / 255 + src[x][c]);
+        }
+    }
+}
+
+void SynthRenderer::drawClutter(cv::Mat& frame, int frameIndex) const {
+    const int set = frameIndex / _script.clutter.period;
+    cv::RNG rng(0xc1u + 7919u * _script.seed + 104729u * static_cast<unsigned>(set));
+    const int w = frame.cols, h = frame.rows;
+    for (int i = 0; i < _script.clutter.count; ++i) {
+        const cv::Point2d centre(rng.uniform(0.0, double(w)), rng.uniform(0.0, double(h)));
+        const double angle = rng.uniform(0.0, 2 * kPi);
+        const double side = rng.uniform(24.0, std::min(w, h) * 0.3);
+        const cv::Scalar dark = cv::Scalar::all(rng.uniform(0, 70));
+        const cv::Scalar light = cv::Scalar::all(rng.uniform(170, 255));
+        auto square = [&](double a, double b, double c, double d) {
+            // Corners of the rectangle [a, c] × [b, d] in the shape's own frame (units of side).
+            std::vector<cv::Point> pts;
+            for (const auto& q :
+                 {cv::Point2d(a, b), cv::Point2d(c, b), cv::Point2d(c, d), cv::Point2d(a, d)}) {
+                const double x = (q.x - 0.5) * side, y = (q.y - 0.5) * side;
+                pts.emplace_back(
+                    cvRound((centre.x + x * std::cos(angle) - y * std::sin(angle)) * 16),
+                    cvRound((centre.y + x * std::sin(angle) + y * std::cos(angle)) * 16));
+            }
+            return pts;
+        };
+        switch (rng.uniform(0, 6)) {
+            case 0: {  // marker-like: dark square with random light cells in its middle half
+                cv::fillConvexPoly(frame, square(0, 0, 1, 1), dark, cv::LINE_AA, 4);
+                const int cells = rng.uniform(3, 6);
+                for (int r = 0; r < cells; ++r)
+                    for (int c = 0; c < cells; ++c)
+                        if (rng.uniform(0, 2))
+                            cv::fillConvexPoly(
+                                frame,
+                                square(0.25 + 0.5 * c / cells, 0.25 + 0.5 * r / cells,
+                                       0.25 + 0.5 * (c + 1) / cells, 0.25 + 0.5 * (r + 1) / cells),
+                                light, cv::LINE_AA, 4);
+                break;
+            }
+            case 1:  // plain dark block
+                cv::fillConvexPoly(frame, square(0, 0.2, 1, 0.2 + rng.uniform(0.2, 0.8)), dark,
+                                   cv::LINE_AA, 4);
+                break;
+            case 2: {  // square frame
+                const std::vector<std::vector<cv::Point>> outline{square(0, 0, 1, 1)};
+                cv::polylines(frame, outline, true, dark, rng.uniform(2, 10), cv::LINE_AA, 4);
+                break;
+            }
+            case 3:  // disc or ring
+                cv::circle(frame, centre, static_cast<int>(side / 2), dark,
+                           rng.uniform(0, 2) ? cv::FILLED : rng.uniform(3, 12), cv::LINE_AA);
+                break;
+            case 4: {  // a word
+                const char* word = kClutterWords[rng.uniform(0, int(std::size(kClutterWords)))];
+                cv::putText(frame, word, centre, cv::FONT_HERSHEY_SIMPLEX, rng.uniform(0.6, 3.0),
+                            dark, rng.uniform(1, 7), cv::LINE_AA);
+                break;
+            }
+            default:  // a stroke
+                cv::line(frame, centre,
+                         centre + cv::Point2d(std::cos(angle), std::sin(angle)) * side * 1.5, dark,
+                         rng.uniform(2, 14), cv::LINE_AA);
+                break;
+        }
+    }
+}
+
+void SynthRenderer::applyEffects(cv::Mat& frame, int frameIndex) const {
+    const ImageEffects& fx = _script.effects;
+    if (!_lightMap.empty()) {
+        for (int y = 0; y < frame.rows; ++y) {
+            auto* row = frame.ptr<cv::Vec3b>(y);
+            const float* light = _lightMap.ptr<float>(y);
+            for (int x = 0; x < frame.cols; ++x)
+                for (int c = 0; c < 3; ++c)
+                    row[x][c] = cv::saturate_cast<uchar>(row[x][c] * light[x]);
+        }
+    }
+    if (fx.blurSigma > 0.0) cv::GaussianBlur(frame, frame, cv::Size(), fx.blurSigma);
+    if (fx.noiseSigma > 0.0) {
+        cv::RNG rng(0x9e3779b9u ^ (_script.seed * 2654435761u) ^ static_cast<unsigned>(frameIndex));
+        cv::Mat noise(frame.size(), CV_16SC3);
+        rng.fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(fx.noiseSigma));
+        cv::Mat wide;
+        frame.convertTo(wide, CV_16SC3);
+        wide += noise;
+        wide.convertTo(frame, CV_8UC3);
+    }
+    if (fx.jpegQuality > 0) {
+        std::vector<uchar> bytes;
+        cv::imencode(".jpg", frame, bytes, {cv::IMWRITE_JPEG_QUALITY, fx.jpegQuality});
+        frame = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    }
+}
+
+FrameTruth SynthRenderer::truth(int frameIndex) const {
+    FrameTruth truth;
+    truth.frame = frameIndex;
+    truth.time = frameIndex / _script.fps;
+    for (const ScriptMarker& m : _script.markers) {
+        const MarkerPlacement p = m.placementAt(truth.time);
+        if (p.shown) truth.markers.push_back(markerTruth(m, p.cameraFromMarker()));
+    }
+    return truth;
+}
+
+FrameTruth::Marker SynthRenderer::markerTruth(const ScriptMarker& marker,
+                                              const std::array<double, 12>& pose) const {
+    FrameTruth::Marker out;
+    out.name = marker.name;
+    out.cameraFromMarker = pose;
+    const double h = marker.widthMm / 2.0;
+    const Point2 model[4] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};  // UL, UR, LR, LL
+    bool inFront = true;
+    std::vector<Point2> ideal;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = transform(pose, model[i][0], model[i][1], 0.0);
+        if (c[2] < kNearMm) inFront = false;
+        double u = 0, v = 0;
+        project(c, u, v);
+        out.corners[i] = {u, v};
+        const auto& k = _camera.mat;
+        const double z = k[2][0] * c[0] + k[2][1] * c[1] + k[2][2] * c[2] + k[2][3];
+        ideal.push_back({(k[0][0] * c[0] + k[0][1] * c[1] + k[0][2] * c[2] + k[0][3]) / z,
+                         (k[1][0] * c[0] + k[1][1] * c[1] + k[1][2] * c[2] + k[1][3]) / z});
+    }
+    double area = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const auto& a = out.corners[i];
+        const auto& b = out.corners[(i + 1) % 4];
+        area += a[0] * b[1] - b[0] * a[1];
+    }
+    out.widthPx = std::sqrt(std::abs(area) / 2.0);
+    // Angle between the face normal (the pose's third column) and the way to the camera.
+    const double nx = pose[2], ny = pose[6], nz = pose[10];
+    const double tx = -pose[3], ty = -pose[7], tz = -pose[11];
+    const double tn = std::sqrt(tx * tx + ty * ty + tz * tz);
+    out.tiltDeg =
+        tn > 0 ? std::acos(std::clamp((nx * tx + ny * ty + nz * tz) / tn, -1.0, 1.0)) * 180.0 / kPi
+               : 0.0;
+    if (!inFront) return out;
+    const double W = _script.width, H = _script.height;
+    out.fullyInView = true;
+    for (const auto& c : out.corners)
+        if (c[0] < 0 || c[1] < 0 || c[0] > W - 1 || c[1] > H - 1) out.fullyInView = false;
+    if (out.fullyInView) {
+        out.inView = true;
+        return out;
+    }
+    // Partly in view when the marker's square reaches the part of the ideal plane the image sees.
+    out.inView = !clipToBox(ideal, _idealBox[0], _idealBox[1], _idealBox[2], _idealBox[3]).empty();
+    return out;
+}
+
+}  // namespace quorv

@@ -1,0 +1,196 @@
+#include "CornerRefinement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace quorv::markers {
+namespace {
+
+/// Bilinear grey value at (x, y); the caller keeps (x, y) inside [0, cols-1] x [0, rows-1].
+inline float sampleBilinear(const cv::Mat& grey, double x, double y) {
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const int x1 = std::min(x0 + 1, grey.cols - 1), y1 = std::min(y0 + 1, grey.rows - 1);
+    const float fx = static_cast<float>(x - x0), fy = static_cast<float>(y - y0);
+    const uchar* r0 = grey.ptr<uchar>(y0);
+    const uchar* r1 = grey.ptr<uchar>(y1);
+    const float top = r0[x0] + fx * (r0[x1] - r0[x0]);
+    const float bottom = r1[x0] + fx * (r1[x1] - r1[x0]);
+    return top + fy * (bottom - top);
+}
+
+struct Line {
+    cv::Point2d point;   ///< a point on the line (the centroid of its edge points)
+    cv::Point2d normal;  ///< unit normal
+};
+
+/// Total-least-squares line through `points`, dropping outliers once. Returns false when
+/// too few points remain.
+bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares) {
+    for (int round = 0; round < 2; ++round) {
+        if (points.size() < 3) return false;
+        cv::Point2d c(0, 0);
+        for (const auto& p : points) c += p;
+        c *= 1.0 / points.size();
+        double sxx = 0, sxy = 0, syy = 0;
+        for (const auto& p : points) {
+            const cv::Point2d d = p - c;
+            sxx += d.x * d.x;
+            sxy += d.x * d.y;
+            syy += d.y * d.y;
+        }
+        // The normal is the eigenvector of the smaller eigenvalue of the scatter matrix.
+        const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
+        line.point = c;
+        line.normal = cv::Point2d(-std::sin(angle), std::cos(angle));
+        if (round == 1) break;
+        std::vector<double> residuals;
+        residuals.reserve(points.size());
+        for (const auto& p : points) residuals.push_back(std::abs((p - c).dot(line.normal)));
+        std::vector<double> sorted = residuals;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const double limit = std::max(0.25, 3.0 * 1.4826 * sorted[sorted.size() / 2]);
+        std::vector<cv::Point2d> kept;
+        kept.reserve(points.size());
+        for (size_t i = 0; i < points.size(); ++i)
+            if (residuals[i] <= limit) kept.push_back(points[i]);
+        if (kept.size() == points.size()) break;
+        points.swap(kept);
+    }
+    sumSquares = 0;
+    for (const auto& p : points) {
+        const double r = (p - line.point).dot(line.normal);
+        sumSquares += r * r;
+    }
+    return true;
+}
+
+bool intersect(const Line& a, const Line& b, cv::Point2d& out) {
+    // n_a . x = n_a . p_a and n_b . x = n_b . p_b
+    const double det = a.normal.x * b.normal.y - a.normal.y * b.normal.x;
+    if (std::abs(det) < 1e-6) return false;
+    const double ca = a.normal.dot(a.point), cb = b.normal.dot(b.point);
+    out.x = (ca * b.normal.y - cb * a.normal.y) / det;
+    out.y = (a.normal.x * cb - b.normal.x * ca) / det;
+    return true;
+}
+
+/// Finds the dark-to-light step along `profile` (sampled every `step` px from `start`) and
+/// returns its position where the grey value crosses the middle of the two levels.
+bool locateEdge(const float* profile, int n, double start, double step, double minContrast,
+                double& position) {
+    int peak = -1;
+    float best = 0;
+    for (int i = 1; i + 1 < n; ++i) {
+        const float g = profile[i + 1] - profile[i - 1];
+        if (g > best) {
+            best = g;
+            peak = i;
+        }
+    }
+    if (peak < 0) return false;
+    float dark = profile[peak], light = profile[peak];
+    for (int i = 0; i <= peak; ++i) dark = std::min(dark, profile[i]);
+    for (int i = peak; i < n; ++i) light = std::max(light, profile[i]);
+    if (light - dark < minContrast) return false;
+    const float mid = 0.5f * (dark + light);
+    // Walk from the steepest point to the crossing of the middle level.
+    int i = peak;
+    while (i > 0 && profile[i] > mid) --i;
+    while (i + 1 < n && profile[i + 1] <= mid) ++i;
+    if (i + 1 >= n) return false;
+    const float a = profile[i], b = profile[i + 1];
+    const double f = b > a ? (mid - a) / (b - a) : 0.5;
+    position = start + step * (i + std::clamp(f, 0.0, 1.0));
+    return true;
+}
+
+}  // namespace
+
+RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
+                          const osgART::CameraParameters& camera,
+                          const CornerParameters& params) {
+    RefinedQuad out;
+    std::array<cv::Point2d, 4> corners;
+    for (int k = 0; k < 4; ++k) corners[k] = cv::Point2d(quad.corners[k].x, quad.corners[k].y);
+
+    double shortest = 1e30;
+    for (int k = 0; k < 4; ++k)
+        shortest = std::min(shortest, cv::norm(corners[(k + 1) % 4] - corners[k]));
+    // The search must not reach through the black border into the pattern inside it.
+    const double border = 0.25 * shortest;
+    const double maxX = grey.cols - 1.001, maxY = grey.rows - 1.001;
+    constexpr double kStep = 0.5;
+    const int passes = std::max(1, params.passes);
+    std::vector<float> profile;
+    std::vector<cv::Point2d> points;
+
+    for (int pass = 0; pass < passes; ++pass) {
+        const bool last = pass == passes - 1;
+        const double radius = pass == 0 ? params.searchRadius : params.finalSearchRadius;
+        const double inward = std::min(radius, 0.6 * border);
+        const double outward = radius;
+        const int samples = static_cast<int>((inward + outward) / kStep) + 1;
+        profile.resize(samples);
+
+        std::array<Line, 4> lines;
+        double sumSquares = 0;
+        int used = 0;
+        for (int side = 0; side < 4; ++side) {
+            const cv::Point2d a = corners[side], b = corners[(side + 1) % 4];
+            const double length = cv::norm(b - a);
+            if (length < 1.0) return out;
+            const cv::Point2d dir = (b - a) * (1.0 / length);
+            // Corners run clockwise on screen, so (dy, -dx) points out of the quad.
+            const cv::Point2d normal(dir.y, -dir.x);
+            const int count = std::clamp(static_cast<int>(length / params.pointSpacing),
+                                         params.minPoints, params.maxPoints);
+            points.clear();
+            for (int j = 0; j < count; ++j) {
+                const double t =
+                    params.endMargin + (1.0 - 2.0 * params.endMargin) * (j + 0.5) / count;
+                const cv::Point2d base = a + (b - a) * t;
+                const cv::Point2d first = base - normal * inward;
+                const cv::Point2d end = base + normal * outward;
+                if (first.x < 0 || first.y < 0 || first.x > maxX || first.y > maxY || end.x < 0 ||
+                    end.y < 0 || end.x > maxX || end.y > maxY)
+                    continue;
+                for (int i = 0; i < samples; ++i) {
+                    const cv::Point2d p = first + normal * (i * kStep);
+                    profile[i] = sampleBilinear(grey, p.x, p.y);
+                }
+                double position;
+                if (!locateEdge(profile.data(), samples, -inward, kStep, params.minEdgeContrast,
+                                position))
+                    continue;
+                cv::Point2d edge = base + normal * position;
+                if (last) camera.idealFromObserved(edge.x, edge.y, edge.x, edge.y);
+                points.push_back(edge);
+            }
+            if (static_cast<int>(points.size()) < std::max(3, count / 3)) return out;
+            double ss = 0;
+            if (!fitLine(points, lines[side], ss)) return out;
+            sumSquares += ss;
+            used += static_cast<int>(points.size());
+        }
+
+        std::array<cv::Point2d, 4> next;
+        for (int k = 0; k < 4; ++k)
+            if (!intersect(lines[(k + 3) % 4], lines[k], next[k])) return out;
+        if (last) {
+            out.ideal = next;
+            for (int k = 0; k < 4; ++k)
+                camera.observedFromIdeal(next[k].x, next[k].y, next[k].x, next[k].y);
+            out.lineResidual = std::sqrt(sumSquares / std::max(used, 1));
+        }
+        // A corner that moves further than the search reached is not the same corner.
+        for (int k = 0; k < 4; ++k)
+            if (cv::norm(next[k] - corners[k]) > 2.0 * radius + 1.0) return out;
+        corners = next;
+    }
+    out.observed = corners;
+    out.ok = true;
+    return out;
+}
+
+}  // namespace quorv::markers

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "QuadCandidates.h"
+
+#include <osgart/CameraParameters.h>
+
+#include <opencv2/core.hpp>
+
+#include <array>
+
+namespace quorv::markers {
+
+/// Sub-pixel corners: each side of a candidate is located at many points across the edge at
+/// full resolution, a straight line is fitted through them in undistorted (ideal) coordinates
+/// and neighbouring lines are intersected.
+struct CornerParameters {
+    /// How far across each side the edge is searched on the first pass, in pixels. It must
+    /// cover the coarse corners' error, about the threshold's downscale plus one.
+    double searchRadius = 3.5;
+    /// Search distance of the later passes, which start from the refined corners.
+    double finalSearchRadius = 1.5;
+    /// Passes of search and fit. The first uses straight sides in the distorted image; the
+    /// last fits in ideal coordinates. 2 is enough; 1 loses accuracy on small markers.
+    int passes = 2;
+    /// One edge point every this many pixels along a side, but at least `minPoints` and at
+    /// most `maxPoints` per side. More points lower the jitter and cost time.
+    double pointSpacing = 1.5;
+    int minPoints = 8;
+    int maxPoints = 48;
+    /// The part of each side next to the corners that is not used, as a fraction of the side:
+    /// there the search line would cross the neighbouring side.
+    double endMargin = 0.1;
+    /// The least grey-level step across an edge point for it to count.
+    double minEdgeContrast = 20.0;
+};
+
+/// A candidate's corners after refinement, in the candidate's corner order.
+struct RefinedQuad {
+    bool ok = false;
+    /// Corners where they appear in the image (with lens distortion).
+    std::array<cv::Point2d, 4> observed;
+    /// The same corners without lens distortion.
+    std::array<cv::Point2d, 4> ideal;
+    /// Root-mean-square distance of the edge points from their fitted lines (ideal pixels).
+    double lineResidual = 0.0;
+};
+
+/// Refines the corners of `quad` on the full-resolution grey image.
+RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
+                          const osgART::CameraParameters& camera,
+                          const CornerParameters& params);
+
+}  // namespace quorv::markers

@@ -1,0 +1,135 @@
+#include "MarkerDetector.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <chrono>
+#include <cstdio>
+
+namespace quorv::markers {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point& start) {
+    const Clock::time_point now = Clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(now - start).count();
+    start = now;
+    return ms;
+}
+
+/// A candidate after identification.
+struct Candidate {
+    RefinedQuad corners;
+    Match match;
+};
+
+cv::Mat toGrey(const cv::Mat& image, bool rgb) {
+    cv::Mat grey;
+    switch (image.channels()) {
+        case 1:
+            return image;
+        case 3:
+            cv::cvtColor(image, grey, rgb ? cv::COLOR_RGB2GRAY : cv::COLOR_BGR2GRAY);
+            return grey;
+        case 4:
+            cv::cvtColor(image, grey, rgb ? cv::COLOR_RGBA2GRAY : cv::COLOR_BGRA2GRAY);
+            return grey;
+        default:
+            return cv::Mat();
+    }
+}
+
+}  // namespace
+
+DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
+    DetectionResult result;
+    StageTimings& time = result.timings;
+    const Clock::time_point begin = Clock::now();
+    Clock::time_point t = begin;
+    if (image.empty() || image.depth() != CV_8U || _camera.xsize <= 0) return result;
+
+    // 1. Grey image at full resolution (corners are refined on it).
+    const cv::Mat grey = toGrey(image, rgb);
+    if (grey.empty()) return result;
+    time.grey = millisecondsSince(t);
+
+    // 2. Dark pixels, on a shrunk image.
+    const BinaryImage binary = threshold(grey, _params.threshold);
+    time.threshold = millisecondsSince(t);
+
+    // 3. Outlines of dark regions that are convex quadrilaterals.
+    const std::vector<Quad> quads = findQuads(binary, grey.size(), _params.candidates);
+    time.contours = millisecondsSince(t);
+
+    // 4. Sub-pixel corners at full resolution.
+    std::vector<Candidate> candidates;
+    candidates.reserve(quads.size());
+    for (const Quad& quad : quads) {
+        RefinedQuad refined = refineCorners(grey, quad, _camera, _params.corners);
+        if (refined.ok) candidates.push_back(Candidate{refined, Match()});
+    }
+    result.candidates = static_cast<int>(candidates.size());
+    time.corners = millisecondsSince(t);
+
+    // 5. Sample each candidate's pattern area and find its best pattern and orientation.
+    for (Candidate& c : candidates) {
+        const PatternSample sample = samplePattern(image, rgb, c.corners.observed, _params.match);
+        if (sample.borderOk) c.match = _matcher.match(sample.image, _params.match);
+    }
+
+    // 6. Each pattern goes to its best candidate, if that is confident enough.
+    std::vector<int> best(_matcher.size(), -1);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const Match& m = candidates[i].match;
+        if (m.pattern < 0 || m.confidence < _params.match.minConfidence) continue;
+        int& b = best[m.pattern];
+        if (b < 0 || m.confidence > candidates[b].match.confidence) b = static_cast<int>(i);
+    }
+    for (int p = 0; p < _matcher.size(); ++p) {
+        if (best[p] < 0) continue;
+        const Candidate& c = candidates[best[p]];
+        Detection d;
+        d.pattern = p;
+        d.confidence = c.match.confidence;
+        d.dir = c.match.dir;
+        // Block `dir` is the pattern turned dir x 90 degrees counter-clockwise, so the
+        // pattern's upper-left corner is the candidate's corner (4 - dir) % 4; the rest follow
+        // clockwise.
+        for (int k = 0; k < 4; ++k) {
+            const int from = (4 - d.dir + k) % 4;
+            d.observed[k] = c.corners.observed[from];
+            d.ideal[k] = c.corners.ideal[from];
+        }
+        result.detections.push_back(d);
+    }
+    time.identify = millisecondsSince(t);
+    time.total = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+
+    if (!_params.debugFolder.empty()) writeDebugImages(grey, binary, quads, result);
+    return result;
+}
+
+void MarkerDetector::writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,
+                                      const std::vector<Quad>& quads,
+                                      const DetectionResult& result) const {
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "/%06d-", _debugFrame++);
+    const std::string base = _params.debugFolder + prefix;
+    cv::imwrite(base + "1-threshold.png", binary.dark);
+    cv::Mat canvas;
+    cv::cvtColor(grey, canvas, cv::COLOR_GRAY2BGR);
+    for (const Quad& q : quads)
+        for (int k = 0; k < 4; ++k)
+            cv::line(canvas, q.corners[k], q.corners[(k + 1) % 4], cv::Scalar(0, 200, 255), 1);
+    for (const Detection& d : result.detections) {
+        for (int k = 0; k < 4; ++k)
+            cv::line(canvas, d.observed[k], d.observed[(k + 1) % 4], cv::Scalar(0, 255, 0), 1);
+        cv::circle(canvas, d.observed[0], 4, cv::Scalar(0, 0, 255), 2);
+        cv::putText(canvas, std::to_string(d.pattern), d.observed[0], cv::FONT_HERSHEY_SIMPLEX,
+                    0.5, cv::Scalar(255, 0, 0), 1);
+    }
+    cv::imwrite(base + "2-candidates.png", canvas);
+}
+
+}  // namespace quorv::markers

@@ -1,0 +1,117 @@
+#include "MarkerTracker.h"
+
+#include <chrono>
+
+namespace quorv::markers {
+
+MarkerTracker::MarkerTracker(const TrackerParameters& params)
+    : _params(params), _detector(params.detector) {}
+
+void MarkerTracker::setCamera(const osgART::CameraParameters& camera) {
+    _detector.setCamera(camera);
+    // Poses from another camera are no start for the next fit.
+    for (Model& m : _markers) m.state.valid = false;
+}
+
+int MarkerTracker::loadPattern(const std::string& path, std::string* error) {
+    const auto known = _patternByPath.find(path);
+    if (known != _patternByPath.end()) return known->second;
+    auto pattern = Pattern::load(path, error);
+    if (!pattern) return -1;
+    const int index = _detector.addPattern(*pattern);
+    _patternPaths.push_back(path);
+    _patternByPath[path] = index;
+    return index;
+}
+
+int MarkerTracker::addSingle(int pattern, double width, cv::Point2d center) {
+    Model model;
+    model.members.push_back(Model::Member{pattern, squareCorners(width, center)});
+    _markers.push_back(model);
+    return markerCount() - 1;
+}
+
+int MarkerTracker::addMulti(const MultiMarkerConfig& config, std::string* error) {
+    Model model;
+    model.multi = true;
+    for (const MultiMarkerConfig::Member& m : config.members) {
+        const int pattern = loadPattern(m.patternPath, error);
+        if (pattern < 0) return -1;
+        Model::Member member{pattern, squareCorners(m.width, m.center)};
+        const cv::Matx33d r = m.setFromMarker.get_minor<3, 3>(0, 0);
+        const cv::Vec3d t(m.setFromMarker(0, 3), m.setFromMarker(1, 3), m.setFromMarker(2, 3));
+        const Pose setFromMarker{r, t};
+        for (cv::Point3d& c : member.corners) c = setFromMarker * c;
+        model.members.push_back(member);
+    }
+    _markers.push_back(model);
+    return markerCount() - 1;
+}
+
+int MarkerTracker::addMarker(const MarkerConfig& config, std::string* error) {
+    if (config.kind == MarkerConfig::Kind::Single) {
+        const int pattern = loadPattern(config.path, error);
+        return pattern < 0 ? -1 : addSingle(pattern, config.width, config.center);
+    }
+    auto multi = MultiMarkerConfig::read(config.path, error);
+    return multi ? addMulti(*multi, error) : -1;
+}
+
+void MarkerTracker::update(const cv::Mat& image, bool rgb) {
+    // 1. Detect and identify the markers of every loaded pattern.
+    _last = _detector.detect(image, rgb);
+    const auto start = std::chrono::steady_clock::now();
+
+    // 2. Fit each active marker's pose from its pattern's detection.
+    std::vector<const Detection*> byPattern(_detector.patternCount(), nullptr);
+    for (const Detection& d : _last.detections) byPattern[d.pattern] = &d;
+    for (Model& model : _markers) {
+        if (!model.active) {
+            model.state.valid = false;
+            continue;
+        }
+        fit(model, byPattern);
+    }
+    _last.timings.pose =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    _last.timings.total += _last.timings.pose;
+}
+
+void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPattern) {
+    TrackedMarker& state = model.state;
+    const bool hadPose = state.valid;
+    state.valid = false;
+
+    // Correspondences of every member seen: model corners against observed and ideal corners.
+    std::vector<cv::Point3d> corners;
+    std::vector<cv::Point2d> observed, ideal;
+    double confidence = 0;
+    for (const Model::Member& member : model.members) {
+        const Detection* d = member.pattern < static_cast<int>(byPattern.size())
+                                 ? byPattern[member.pattern]
+                                 : nullptr;
+        if (!d || (model.multi && d->confidence < _params.multiMinConfidence)) continue;
+        for (int k = 0; k < 4; ++k) {
+            corners.push_back(member.corners[k]);
+            observed.push_back(d->observed[k]);
+            ideal.push_back(d->ideal[k]);
+        }
+        confidence = std::max(confidence, d->confidence);
+    }
+    if (corners.empty()) return;
+
+    const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
+    const cv::Matx33d k(in.fx, in.skew, in.cx, 0, in.fy, in.cy, 0, 0, 1);
+    const PoseFit drawing = fitPose(corners, observed, k, hadPose ? &state.drawingCameraFromMarker : nullptr,
+                                    _params.pose);
+    const PoseFit metric =
+        fitPose(corners, ideal, k, hadPose ? &state.cameraFromMarker : nullptr, _params.pose);
+    if (!drawing.ok || !metric.ok) return;
+    state.valid = true;
+    state.confidence = confidence;
+    state.drawingCameraFromMarker = drawing.cameraFromModel;
+    state.cameraFromMarker = metric.cameraFromModel;
+    state.rmsError = metric.rmsError;
+}
+
+}  // namespace quorv::markers

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "Pattern.h"
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace quorv::markers {
+
+/// Sampling a candidate's pattern area and identifying it by normalised correlation.
+struct MatchParameters {
+    /// Least correlation for an identification (-1..1). 0.5 is the classic toolkit's fixed
+    /// value. Raise it (0.6 to 0.7) when false detections in clutter matter more than
+    /// detection of small, blurred or oblique markers.
+    double minConfidence = 0.5;
+    /// Correlate the three colour planes (the classic default); false correlates grey values
+    /// only, which is steadier under coloured light when the patterns are black and white.
+    bool colour = true;
+    /// A sample whose values spread less than this (standard deviation, grey levels) is a flat
+    /// patch and never identified.
+    double minSampleDeviation = 8.0;
+    /// The border check: the black border must be darker than the pattern's white by at least
+    /// this many grey levels ...
+    double minBorderContrast = 40.0;
+    /// ... and at least this fraction of the border samples must be darker than halfway
+    /// between the two. Rejects outlines (boxes around text, frames) that are not a solid
+    /// border of a quarter of the width.
+    double minBorderDarkFraction = 0.85;
+};
+
+/// Where in the image the candidate is: four corners, clockwise on screen, in observed
+/// (distorted) pixel coordinates. Corner 0 is the sampling origin.
+using QuadCorners = std::array<cv::Point2d, 4>;
+
+/// The pattern area of one candidate, sampled as a 16x16 template in the candidate's corner
+/// order: row 0 along corners 0 to 1, column 0 along corners 0 to 3.
+struct PatternSample {
+    PatternImage image;
+    /// Whether the border check passed.
+    bool borderOk = false;
+};
+
+/// Samples the central half of the quad (inside the border) from an 8-bit image of 1, 3 or 4
+/// channels; `rgb` says the colour channels run R, G, B instead of B, G, R. Each cell averages
+/// up to 4 x 4 nearest-pixel samples, more for larger markers.
+PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& corners,
+                            const MatchParameters& params);
+
+/// The best pattern and orientation for one sample.
+struct Match {
+    /// Index of the pattern in the matcher, or -1 when nothing correlates positively.
+    int pattern = -1;
+    /// The orientation block that matched: the quad's corner (4 - dir) % 4 is the pattern's
+    /// upper-left corner.
+    int dir = 0;
+    double confidence = 0.0;
+};
+
+/// The loaded patterns, prepared for correlation.
+class PatternMatcher {
+public:
+    /// Adds a pattern; returns its index.
+    int add(const Pattern& pattern);
+    int size() const { return static_cast<int>(_blocks.size() / 4); }
+
+    /// The best (pattern, orientation) for `sample` over every pattern and block; ties keep the
+    /// first. Applies no minimum confidence.
+    Match match(const PatternImage& sample, const MatchParameters& params) const;
+
+private:
+    /// Every block of every pattern, mean removed and scaled to unit length, in colour
+    /// (768 values) and in grey (256 values).
+    std::vector<std::array<float, kPatternValues>> _blocks;
+    std::vector<std::array<float, kPatternSize * kPatternSize>> _greyBlocks;
+};
+
+}  // namespace quorv::markers

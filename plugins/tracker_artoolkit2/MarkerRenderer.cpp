@@ -96,6 +96,22 @@ Pose lookAtPose(double distance, double x, double y, double rollDegrees, double 
     return Pose{facing * rx * rz, cv::Vec3d(x, y, distance)};
 }
 
+cv::Mat distortImage(const cv::Mat& ideal, const osgART::CameraParameters& camera,
+                     std::array<cv::Point2d, 4>& corners) {
+    cv::Mat mapX(ideal.size(), CV_32FC1), mapY(ideal.size(), CV_32FC1);
+    for (int y = 0; y < ideal.rows; ++y)
+        for (int x = 0; x < ideal.cols; ++x) {
+            double ix, iy;
+            camera.idealFromObserved(x, y, ix, iy);
+            mapX.at<float>(y, x) = static_cast<float>(ix);
+            mapY.at<float>(y, x) = static_cast<float>(iy);
+        }
+    cv::Mat observed;
+    cv::remap(ideal, observed, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    for (cv::Point2d& c : corners) camera.observedFromIdeal(c.x, c.y, c.x, c.y);
+    return observed;
+}
+
 void addNoise(cv::Mat& image, double sigma, unsigned seed) {
     cv::RNG rng(seed);
     cv::Mat noise(image.size(), CV_32FC(image.channels()));

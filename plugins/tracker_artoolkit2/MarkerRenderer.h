@@ -6,6 +6,8 @@
 #include "Pattern.h"
 #include "Pose.h"
 
+#include <osgart/CameraParameters.h>
+
 #include <opencv2/core.hpp>
 
 #include <array>
@@ -33,6 +35,11 @@ RenderedMarker renderMarker(cv::Mat& image, const cv::Mat& artwork, double margi
 /// camera_from_marker for a marker at distance `distance` on the optical axis offset by
 /// (x, y), turned by `roll` about its normal and tilted by `tilt` about its x axis (degrees).
 Pose lookAtPose(double distance, double x, double y, double rollDegrees, double tiltDegrees);
+
+/// What `camera`'s lens makes of an ideal image: each observed pixel takes the ideal image's
+/// value at the ideal position of its centre. `corners` move with it.
+cv::Mat distortImage(const cv::Mat& ideal, const osgART::CameraParameters& camera,
+                     std::array<cv::Point2d, 4>& corners);
 
 /// Adds Gaussian noise of standard deviation `sigma` grey levels, seeded.
 void addNoise(cv::Mat& image, double sigma, unsigned seed);

@@ -6,6 +6,7 @@
 #include <osg/GLExtensions>
 #include <osg/NodeVisitor>
 #include <osg/State>
+#include <osg/TexEnv>
 #include <osg/Texture2D>
 #include <osg/TextureRectangle>
 
@@ -84,6 +85,9 @@ VideoGeode::VideoGeode(TextureMode mode, osg::Image* image) : _mode(mode) {
     state->setDataVariance(osg::Object::DYNAMIC);
     state->setTextureAttributeAndModes(0, _texture.get(), osg::StateAttribute::ON);
     state->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    // The picture is shown as captured, whatever colour the scene's default material leaves
+    // current (its drawables carry no colours of their own).
+    state->setTextureAttribute(0, new osg::TexEnv(osg::TexEnv::REPLACE));
     setDataVariance(osg::Object::DYNAMIC);
 
     if (auto* video = dynamic_cast<Video*>(image)) addUpdateCallback(new VideoUpdateCallback(video));

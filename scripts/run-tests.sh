@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what Quorv needs, builds it and runs every test.
+#   scripts/run-tests.sh                      the normal build, in build/
+#   QUORV_SANITIZE=address,undefined scripts/run-tests.sh   a sanitizer build, in build-asan/
+#   QUORV_SANITIZE=thread scripts/run-tests.sh               in build-tsan/
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash scripts/install-deps.sh
+extra=()
+if [ -n "${QUORV_SANITIZE:-}" ]; then
+  case "$QUORV_SANITIZE" in
+    thread) export BUILD_DIR=${BUILD_DIR:-$top/build-tsan} ;;
+    *) export BUILD_DIR=${BUILD_DIR:-$top/build-asan} ;;
+  esac
+  extra=(-DQUORV_SANITIZE="$QUORV_SANITIZE")
+  # OpenSceneGraph, GTK and Mesa keep global state until exit: leaks there are not ours.
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+fi
+bash scripts/build.sh "${extra[@]}"
+cd "${BUILD_DIR:-$top/build}"
+ctest --output-on-failure -j"${JOBS:-2}" --timeout 900

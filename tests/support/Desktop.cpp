@@ -211,7 +211,7 @@ unsigned long findWindow(const std::string& display, const std::string& name,
             if (XGetWindowAttributes(d.get(), w, &attributes) && attributes.map_state == IsViewable)
                 return w;
         }
-        std::this_thread::sleep_for(50ms);
+        std::this_thread::sleep_for(5ms);
     } while (std::chrono::steady_clock::now() < end);
     return 0;
 }
@@ -292,8 +292,16 @@ std::string readText(const cv::Mat& picture, const std::string& language) {
 }
 
 std::string buildDir() {
-    const char* build = std::getenv("QUORV_BUILD_DIR");
-    return build ? build : ".";
+    if (const char* build = std::getenv("QUORV_BUILD_DIR")) return build;
+    // Test programs live in build/tests, benchmarks in build itself.
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0) return ".";
+    std::string folder(path, static_cast<size_t>(n));
+    folder = folder.substr(0, folder.rfind('/'));
+    if (folder.size() > 6 && folder.compare(folder.size() - 6, 6, "/tests") == 0)
+        folder.resize(folder.size() - 6);
+    return folder;
 }
 
 std::string sourceDir() {

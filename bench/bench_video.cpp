@@ -1,0 +1,188 @@
+// quorv-bench-video: how fast a camera picture reaches the screen, and what capturing costs.
+//
+//   quorv-bench-video latency EXHIBIT_DIR FEED [SECONDS]
+//       Runs the real viewer (plugins, calibration, video background) in EXHIBIT_DIR with FEED
+//       as its camera, and measures for every new video frame the time from the moment the
+//       capture thread had it complete to the end of the first draw that shows it (after
+//       glFinish). Needs a display (DISPLAY); a 640x480 window is used.
+//   quorv-bench-video capture FEED [SECONDS]
+//       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
+//       sampled from /proc every second.
+#include "CaptureVideo.h"
+
+#include <OsgArt.h>
+#include <osgart/PluginManager.h>
+
+#include <osg/GL>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+/// What the update traversal of each viewer frame brought in: the video frame's number and
+/// capture time. Written by the main thread, read by the draw thread.
+struct FrameLog {
+    std::mutex mutex;
+    std::map<unsigned int, std::pair<uint64_t, Clock::time_point>> shown;
+    uint64_t lastDrawn = 0;
+    std::vector<double> latencies;  // ms
+};
+
+class DrawnCallback : public osg::Camera::DrawCallback {
+public:
+    explicit DrawnCallback(FrameLog* log) : _log(log) {}
+    void operator()(osg::RenderInfo& info) const override {
+        glFinish();
+        const auto now = Clock::now();
+        const unsigned int frame = info.getState()->getFrameStamp()->getFrameNumber();
+        std::lock_guard<std::mutex> lock(_log->mutex);
+        const auto found = _log->shown.find(frame);
+        if (found == _log->shown.end()) return;
+        const auto [count, captured] = found->second;
+        _log->shown.erase(_log->shown.begin(), std::next(found));
+        if (count == 0 || count == _log->lastDrawn) return;
+        _log->lastDrawn = count;
+        _log->latencies.push_back(std::chrono::duration<double, std::milli>(now - captured).count());
+    }
+
+private:
+    FrameLog* _log;
+};
+
+int latency(const std::string& exhibit, const std::string& feed, double seconds) {
+    setenv("QUORV_VIDEO", feed.c_str(), 1);
+    if (!std::getenv("OSG_WINDOW")) setenv("OSG_WINDOW", "0 0 640 480", 1);
+    if (chdir(exhibit.c_str()) != 0) {
+        std::fprintf(stderr, "cannot enter %s\n", exhibit.c_str());
+        return 1;
+    }
+    OsgArt* viewer = OsgArt::instance();
+    // The video plugin is the first plugin the viewer loads.
+    auto* video = dynamic_cast<osgART::Video*>(osgART::PluginManager::instance(false)->get(0));
+    if (!video) {
+        std::fprintf(stderr, "no video plugin object\n");
+        return 1;
+    }
+    FrameLog log;
+    viewer->realize();
+    osgViewer::Viewer::Cameras cameras;
+    viewer->getCameras(cameras);
+    for (osg::Camera* camera : cameras) camera->setFinalDrawCallback(new DrawnCallback(&log));
+
+    std::vector<double> frameTimes;
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    auto last = Clock::now();
+    while (!viewer->done() && Clock::now() < end) {
+        viewer->advance();
+        viewer->eventTraversal();
+        viewer->updateTraversal();
+        {
+            std::lock_guard<std::mutex> lock(log.mutex);
+            log.shown[viewer->getFrameStamp()->getFrameNumber()] = {video->frameCount(),
+                                                                    video->frameTime()};
+        }
+        viewer->renderingTraversals();
+        const auto now = Clock::now();
+        frameTimes.push_back(std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+    }
+    viewer->stopThreading();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    std::printf("threading model: %d, viewer frames: %zu, video frames shown: %zu\n",
+                static_cast<int>(viewer->getThreadingModel()), frameTimes.size(),
+                log.latencies.size());
+    std::printf("viewer frame time: median %.2f ms, p99 %.2f ms\n", median(frameTimes),
+                percentile(frameTimes, 0.99));
+    std::printf("capture to screen: median %.2f ms, p90 %.2f ms, max %.2f ms\n",
+                median(log.latencies), percentile(log.latencies, 0.9),
+                log.latencies.empty() ? 0.0 : *std::max_element(log.latencies.begin(), log.latencies.end()));
+    return 0;
+}
+
+/// utime + stime of one thread of this process, in seconds.
+double threadCpuSeconds(long tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0.0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int capture(const std::string& feed, double seconds) {
+    FrameSource::Options options;
+    options.location = feed;
+    osg::ref_ptr<CaptureVideo> video = new CaptureVideo(options);
+    video->open();
+    video->start();
+    osg::ref_ptr<osg::FrameStamp> stamp = new osg::FrameStamp;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // past opening the decoder
+    const long tid = video->captureThreadId();
+    std::vector<double> load;  // percent of one core, per one-second sample
+    double cpu = threadCpuSeconds(tid);
+    auto wall = Clock::now();
+    const uint64_t frames = video->frameCount();
+    const auto started = wall;
+    for (int i = 0; i < static_cast<int>(seconds); ++i) {
+        // Take frames the way the viewer does, about 60 times a second.
+        for (int k = 0; k < 60; ++k) {
+            stamp->setFrameNumber(stamp->getFrameNumber() + 1);
+            video->update(stamp.get());
+            std::this_thread::sleep_for(std::chrono::microseconds(16667));
+        }
+        const double nowCpu = threadCpuSeconds(tid);
+        const auto nowWall = Clock::now();
+        load.push_back(100.0 * (nowCpu - cpu) / std::chrono::duration<double>(nowWall - wall).count());
+        cpu = nowCpu;
+        wall = nowWall;
+    }
+    const double fps = double(video->frameCount() - frames) /
+                       std::chrono::duration<double>(Clock::now() - started).count();
+    video->close(true);
+    std::printf("feed %s: %dx%d, %.1f frames/s taken\n", feed.c_str(), video->s(), video->t(), fps);
+    std::printf("capture thread CPU: median %.1f%% of one core (over %zu one-second samples)\n",
+                median(load), load.size());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "latency" && argc >= 4) return latency(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
+    if (mode == "capture" && argc >= 3) return capture(argv[2], argc > 3 ? std::atof(argv[3]) : 10.0);
+    std::fprintf(stderr,
+                 "usage: quorv-bench-video latency EXHIBIT_DIR FEED [SECONDS]\n"
+                 "       quorv-bench-video capture FEED [SECONDS]\n");
+    return 2;
+}

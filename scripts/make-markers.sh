@@ -6,12 +6,13 @@
 #   exhibit/sheets/<name>-sheet.png      an A4 page at 300 dpi: marker, caption, scale bar
 # then checks that the three patterns and patt.hiro stay well apart in correlation.
 #
-# Usage: scripts/make-markers.sh [BUILD_DIR]   (default: build; quorv-mkpatt is built if missing)
+# Usage: scripts/make-markers.sh [BUILD_DIR]   (default: $BUILD_DIR or build; quorv-mkpatt is
+# built if missing)
 # Needs ImageMagick (convert). Running it again gives the same files.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+build=${1:-${BUILD_DIR:-$root/build}}
 mkpatt=$build/quorv-mkpatt
 if [ ! -x "$mkpatt" ]; then
   cmake -S "$root" -B "$build" >/dev/null

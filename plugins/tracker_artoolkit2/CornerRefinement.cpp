@@ -76,9 +76,12 @@ bool intersect(const Line& a, const Line& b, cv::Point2d& out) {
 }
 
 /// Finds the dark-to-light step along `profile` (sampled every `step` px from `start`) and
-/// returns its position where the grey value crosses the middle of the two levels.
+/// returns its position where the grey value crosses the middle of the two levels. With
+/// `levelsFromEnds` the levels are the means of the two samples at each end (less noisy than
+/// the extremes; right once the search is centred on the edge), else the darkest and lightest
+/// values on either side of the steepest point.
 bool locateEdge(const float* profile, int n, double start, double step, double minContrast,
-                double& position) {
+                bool levelsFromEnds, double& position) {
     int peak = -1;
     float best = 0;
     for (int i = 1; i + 1 < n; ++i) {
@@ -90,8 +93,13 @@ bool locateEdge(const float* profile, int n, double start, double step, double m
     }
     if (peak < 0) return false;
     float dark = profile[peak], light = profile[peak];
-    for (int i = 0; i <= peak; ++i) dark = std::min(dark, profile[i]);
-    for (int i = peak; i < n; ++i) light = std::max(light, profile[i]);
+    if (levelsFromEnds && n >= 6) {
+        dark = 0.5f * (profile[0] + profile[1]);
+        light = 0.5f * (profile[n - 1] + profile[n - 2]);
+    } else {
+        for (int i = 0; i <= peak; ++i) dark = std::min(dark, profile[i]);
+        for (int i = peak; i < n; ++i) light = std::max(light, profile[i]);
+    }
     if (light - dark < minContrast) return false;
     const float mid = 0.5f * (dark + light);
     // Walk from the steepest point to the crossing of the middle level.
@@ -161,7 +169,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
                 }
                 double position;
                 if (!locateEdge(profile.data(), samples, -inward, kStep, params.minEdgeContrast,
-                                position))
+                                pass > 0, position))
                     continue;
                 cv::Point2d edge = base + normal * position;
                 if (last) camera.idealFromObserved(edge.x, edge.y, edge.x, edge.y);

@@ -17,8 +17,10 @@ struct CornerParameters {
     /// How far across each side the edge is searched on the first pass, in pixels. It must
     /// cover the coarse corners' error, about the threshold's downscale plus one.
     double searchRadius = 3.5;
-    /// Search distance of the later passes, which start from the refined corners.
-    double finalSearchRadius = 1.5;
+    /// Search distance of the later passes, which start from the refined corners. The grey
+    /// levels on both sides are read at its ends, so it must exceed the width of a blurred
+    /// edge: raise it for soft-focus cameras.
+    double finalSearchRadius = 2.0;
     /// Passes of search and fit. The first uses straight sides in the distorted image; the
     /// last fits in ideal coordinates. 2 is enough; 1 loses accuracy on small markers.
     int passes = 2;

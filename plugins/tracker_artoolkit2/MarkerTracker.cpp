@@ -99,6 +99,7 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         confidence = std::max(confidence, d->confidence);
     }
     if (corners.empty()) return;
+    if (!hadPose && confidence < _params.acquireConfidence) return;
 
     const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
     const cv::Matx33d k(in.fx, in.skew, in.cx, 0, in.fy, in.cy, 0, 0, 1);

@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
                     std::snprintf(buffer, sizeof buffer, "%s%.6f", e ? "," : "", m(e / 4, e % 4));
                     *json << buffer;
                 }
-                *json << "]," << (state.valid ? "\"pose_valid\":true" : "\"pose_valid\":false") << "}";
+                *json << "]," << (state.valid ? "\"tracked\":true" : "\"tracked\":false") << "}";
             }
             *json << "]}\n";
         }

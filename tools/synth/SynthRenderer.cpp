@@ -156,11 +156,17 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
     }
 
     _idealMap.create(h * s, w * s, CV_32FC2);
+    // The s x s samples of a pixel sit on a sheared grid: no two share a column or a row, so an
+    // edge near the horizontal or the vertical still sees s² coverage levels, not s.
     for (int y = 0; y < h * s; ++y) {
         auto* row = _idealMap.ptr<cv::Vec2f>(y);
+        const int py = y / s, j = y % s;
         for (int x = 0; x < w * s; ++x) {
+            const int px = x / s, i = x % s;
+            const double u = px - 0.5 + (i + (j + 0.5) / s) / s;
+            const double v = py - 0.5 + (j + (i + 0.5) / s) / s;
             double ix, iy;
-            _camera.idealFromObserved((x + 0.5) / s - 0.5, (y + 0.5) / s - 0.5, ix, iy);
+            _camera.idealFromObserved(u, v, ix, iy);
             row[x] = cv::Vec2f(static_cast<float>(ix), static_cast<float>(iy));
         }
     }

@@ -99,42 +99,68 @@ TEST(SynthRenderer, DrawnEdgesLieWhereTheTruthSaysAtSubpixelAccuracy) {
     p.roll = 23;
     p.yaw = 35;
     p.pitch = -20;
-    const double w = 80;
-    // An all-black marker on white paper over grey: every edge of the square is black | white.
+    // An all-black marker, no paper margin, on white: a pixel's darkness is exactly the share of
+    // it the marker covers, so the dark total across an edge tells where the edge is.
+    SynthScript scene = oneMarkerScene(p);
+    scene.backgroundRgb = {255, 255, 255};
+    scene.markers[0].marginMm = 0;
     cv::Mat black(256, 256, CV_8UC3, cv::Scalar::all(0));
-    SynthRenderer r(oneMarkerScene(p, w), stockCamera(), {black}, {});
-    const cv::Mat frame = r.render(0);
-    const auto pose = p.cameraFromMarker();
-    auto toCamera = [&](double x, double y) {
-        return std::array<double, 3>{pose[0] * x + pose[1] * y + pose[3],
-                                     pose[4] * x + pose[5] * y + pose[7],
-                                     pose[8] * x + pose[9] * y + pose[11]};
-    };
-    int checked = 0;
-    // Walk each side of the square; at each point step across the edge in the image.
-    const double corners[5][2] = {{-40, 40}, {40, 40}, {40, -40}, {-40, -40}, {-40, 40}};
-    for (int side = 0; side < 4; ++side)
-        for (double f = 0.2; f < 0.81; f += 0.2) {
-            const double x = corners[side][0] + f * (corners[side + 1][0] - corners[side][0]);
-            const double y = corners[side][1] + f * (corners[side + 1][1] - corners[side][1]);
-            double u, v, ui, vi;
-            ASSERT_TRUE(r.project(toCamera(x, y), u, v));
-            ASSERT_TRUE(r.project(toCamera(x * 0.97, y * 0.97), ui, vi));  // a little inside
-            double nx = ui - u, ny = vi - v;
-            const double len = std::hypot(nx, ny);
-            nx /= len, ny /= len;
-            EXPECT_LT(grey(frame, u + 2.0 * nx, v + 2.0 * ny), 25) << side << " " << f;
-            EXPECT_GT(grey(frame, u - 2.0 * nx, v - 2.0 * ny), 230) << side << " " << f;
-            // Half way between black and white sits on the edge: find the crossing.
-            double lo = -2.0, hi = 2.0;
-            for (int i = 0; i < 30; ++i) {
-                const double mid = (lo + hi) / 2;
-                (grey(frame, u + mid * nx, v + mid * ny) > 127.5 ? lo : hi) = mid;
+    // Worst error allowed per supersampling: a pixel on the edge gets one of s² coverage levels.
+    for (const auto& [samples, tolerance] : {std::pair{3, 0.1}, std::pair{4, 0.05}}) {
+        SynthRenderer::Options options;
+        options.supersampling = samples;
+        SynthRenderer r(scene, stockCamera(), {black}, options);
+        cv::Mat grey;
+        cv::cvtColor(r.render(0), grey, cv::COLOR_BGR2GRAY);
+        const auto pose = p.cameraFromMarker();
+        // Image position of a point on the marker plane (mm).
+        auto image = [&](double x, double y) {
+            double u = 0, v = 0;
+            EXPECT_TRUE(
+                r.project({pose[0] * x + pose[1] * y + pose[3], pose[4] * x + pose[5] * y + pose[7],
+                           pose[8] * x + pose[9] * y + pose[11]},
+                          u, v));
+            return cv::Point2d(u, v);
+        };
+        const cv::Point2d corners[5] = {{-40, 40}, {40, 40}, {40, -40}, {-40, -40}, {-40, 40}};
+        int checked = 0;
+        double bias = 0;
+        for (int side = 0; side < 4; ++side) {
+            const cv::Point2d a = corners[side], b = corners[side + 1];
+            const cv::Point2d ia = image(a.x, a.y), ib = image(b.x, b.y);
+            const bool across = std::abs(ib.x - ia.x) > std::abs(ib.y - ia.y);  // scan columns
+            for (double f = 0.15; f < 0.9; f += 0.05) {
+                // The pixel line (column or row) through this point of the side, and exactly where
+                // the lens puts the side on it.
+                const cv::Point2d approx = image(a.x + f * (b.x - a.x), a.y + f * (b.y - a.y));
+                const int line = static_cast<int>(std::lround(across ? approx.x : approx.y));
+                double lo = 0, hi = 1;
+                const double sign = across ? (ib.x > ia.x ? 1 : -1) : (ib.y > ia.y ? 1 : -1);
+                for (int i = 0; i < 50; ++i) {
+                    const double mid = (lo + hi) / 2;
+                    const cv::Point2d q = image(a.x + mid * (b.x - a.x), a.y + mid * (b.y - a.y));
+                    ((across ? q.x : q.y) * sign < line * sign ? lo : hi) = mid;
+                }
+                const cv::Point2d onEdge = image(a.x + lo * (b.x - a.x), a.y + lo * (b.y - a.y));
+                const double truth = across ? onEdge.y : onEdge.x;
+                // Which way is the inside? Towards the marker's centre.
+                const cv::Point2d centre = image(0, 0);
+                const bool insideAfter = (across ? centre.y : centre.x) > truth;
+                const int from = static_cast<int>(std::floor(truth)) - 6, to = from + 13;
+                double dark = 0;
+                for (int k = from; k <= to; ++k)
+                    dark += (255.0 - (across ? grey.at<uchar>(k, line) : grey.at<uchar>(line, k))) /
+                            255;
+                const double found = insideAfter ? to + 0.5 - dark : from - 0.5 + dark;
+                EXPECT_NEAR(found, truth, tolerance) << samples << ": side " << side << " at " << f;
+                bias += found - truth;
+                ++checked;
             }
-            EXPECT_NEAR(lo, 0.0, 0.15) << "side " << side << " at " << f;
-            ++checked;
         }
-    EXPECT_EQ(checked, 16);
+        EXPECT_EQ(checked, 4 * 15);
+        EXPECT_NEAR(bias / checked, 0.0, 0.01)
+            << "edges shifted on average, supersampling " << samples;
+    }
 }
 
 TEST(SynthRenderer, ImageRowZeroIsTheMarkersTopAndRollTurnsItCounterClockwise) {

@@ -170,16 +170,17 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
             row[x] = cv::Vec2f(static_cast<float>(ix), static_cast<float>(iy));
         }
     }
-    // The image border, sampled, bounds what the image sees of the ideal plane.
+    // The image's outer edge (pixel edges, not centres), taken to the ideal plane, bounds what
+    // the image sees of it.
     _idealBox = {1e300, 1e300, -1e300, -1e300};
-    for (int y = 0; y < h * s; ++y)
-        for (int x = 0; x < w * s; x += (y == 0 || y == h * s - 1) ? 1 : std::max(1, w * s - 1)) {
-            const cv::Vec2f v = _idealMap.at<cv::Vec2f>(y, x);
-            _idealBox[0] = std::min<double>(_idealBox[0], v[0]);
-            _idealBox[1] = std::min<double>(_idealBox[1], v[1]);
-            _idealBox[2] = std::max<double>(_idealBox[2], v[0]);
-            _idealBox[3] = std::max<double>(_idealBox[3], v[1]);
-        }
+    auto extend = [this](double u, double v) {
+        double ix, iy;
+        _camera.idealFromObserved(u, v, ix, iy);
+        _idealBox = {std::min(_idealBox[0], ix), std::min(_idealBox[1], iy),
+                     std::max(_idealBox[2], ix), std::max(_idealBox[3], iy)};
+    };
+    for (int x = 0; x <= w; ++x) extend(x - 0.5, -0.5), extend(x - 0.5, h - 0.5);
+    for (int y = 0; y <= h; ++y) extend(-0.5, y - 0.5), extend(w - 0.5, y - 0.5);
 
     const ImageEffects& fx = _script.effects;
     if (fx.gradient > 0.0) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
@@ -161,6 +162,13 @@ int main(int argc, char** argv) {
     if (count < 0) count = total - first;
     const int last = std::min(total, first + count);
 
+    if (truthPath.empty()) truthPath = defaultTruthPath(output.empty() ? scriptPath : output);
+    // Folders of the outputs are made as needed.
+    for (const std::string& path : {output, truthPath}) {
+        const auto parent = std::filesystem::path(path).parent_path();
+        std::error_code ignored;
+        if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    }
     const bool pngSequence = output.find('%') != std::string::npos;
     cv::VideoWriter video;
     const cv::Size size(renderer->width(), renderer->height());
@@ -185,7 +193,6 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (truthPath.empty()) truthPath = defaultTruthPath(output.empty() ? scriptPath : output);
     std::ofstream truth(truthPath, std::ios::trunc);
     if (!truth) {
         std::fprintf(stderr, "quorv-synth: %s: cannot open for writing\n", truthPath.c_str());

@@ -2,6 +2,7 @@
 #include "CameraParameters.h"
 
 #include <gtest/gtest.h>
+#include <support/Paths.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +15,7 @@ namespace {
 using osgART::CameraParameters;
 
 std::string referenceData(const std::string& name) {
-    const char* source = std::getenv("QUORV_SOURCE_DIR");
-    return std::string(source ? source : ".") + "/../shared/reference/data/" + name;
+    return quorvtest::sourceDirectory() + "/../shared/reference/data/" + name;
 }
 
 std::string tempPath(const std::string& name) {
@@ -78,9 +78,8 @@ TEST(CameraParameters, StockLongFormAndShippedFileLoad) {
     EXPECT_EQ(stock->ysize, 480);
     EXPECT_GT(stock->intrinsics().fx, 100.0);
 
-    const char* source = std::getenv("QUORV_SOURCE_DIR");
-    auto shipped = CameraParameters::read(std::string(source ? source : ".") +
-                                          "/exhibit/camera_para.dat", &why);
+    auto shipped =
+        CameraParameters::read(quorvtest::sourceDirectory() + "/exhibit/camera_para.dat", &why);
     ASSERT_TRUE(shipped) << why;
     EXPECT_EQ(shipped->xsize, 640);
     EXPECT_EQ(shipped->ysize, 480);

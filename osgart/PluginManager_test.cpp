@@ -3,6 +3,7 @@
 #include "Video.h"
 
 #include <gtest/gtest.h>
+#include <support/Paths.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -11,10 +12,7 @@
 
 namespace {
 
-std::string buildDir() {
-    const char* build = std::getenv("QUORV_BUILD_DIR");
-    return build ? build : ".";
-}
+std::string buildDir() { return quorvtest::buildDirectory(); }
 
 class PluginManagerTest : public ::testing::Test {
 protected:

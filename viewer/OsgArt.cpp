@@ -1,5 +1,7 @@
 #include "OsgArt.h"
 
+#include <EventControl.h>
+
 #include <osgart/PluginManager.h>
 #include <osgart/TrackerCallback.h>
 #include <osgart/Utils.h>
@@ -20,6 +22,7 @@ OsgArt* OsgArt::instance() {
 }
 
 OsgArt::OsgArt() {
+    eventControl = new EventControl;
     root = new osg::Group;
     setSceneData(root.get());
 
@@ -66,6 +69,7 @@ OsgArt::OsgArt() {
 
     markers.clear();
     video->start();
+    addEventHandler(eventControl);
 }
 
 OsgArt::~OsgArt() {

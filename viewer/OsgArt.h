@@ -50,6 +50,13 @@ public:
     /// The marker registry, in key order (read-only view, for inspection).
     const MarkerRegistry& getMarkers() const { return markers; }
 
+    /// Hangs `model` under `parent` behind two new transforms: a placement transform (an
+    /// osg::MatrixTransform translating by `offset`, appended as the parent's last child) and
+    /// under it a scale transform (an osg::PositionAttitudeTransform scaling by `scale`). So the
+    /// model is scaled about its own origin and then moved; the offset is not scaled. A null
+    /// model is reported as " could not find model " and the two transforms are still attached.
+    static void attachModel(osg::Group* parent, osg::Node* model, osg::Vec3d offset, osg::Vec3d scale);
+
     /// The live video background: a layer sized to the video holding a geode that textures
     /// one quad with the video image. Returns a new, unreferenced layer.
     static osgART::VideoLayer* createVideoBackground(osgART::Video* video);

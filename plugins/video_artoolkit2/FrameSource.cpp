@@ -38,7 +38,7 @@ bool FrameSource::open(std::string* why) {
     } else {
         _description = "video file " + where;
         const bool opened = where.find('%') != std::string::npos ? _capture.open(where, cv::CAP_IMAGES)
-                                     : _capture.open(where, cv::CAP_FFMPEG) || _capture.open(where);
+                                     : _capture.open(where, cv::CAP_FFMPEG);
         if (!opened) {
             if (why) *why = "cannot read " + where;
             return false;

@@ -1,5 +1,7 @@
 #include "Desktop.h"
 
+#include "Paths.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -291,23 +293,9 @@ std::string readText(const cv::Mat& picture, const std::string& language) {
     return out;
 }
 
-std::string buildDir() {
-    if (const char* build = std::getenv("QUORV_BUILD_DIR")) return build;
-    // Test programs live in build/tests, benchmarks in build itself.
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return ".";
-    std::string folder(path, static_cast<size_t>(n));
-    folder = folder.substr(0, folder.rfind('/'));
-    if (folder.size() > 6 && folder.compare(folder.size() - 6, 6, "/tests") == 0)
-        folder.resize(folder.size() - 6);
-    return folder;
-}
+std::string buildDir() { return buildDirectory(); }
 
-std::string sourceDir() {
-    const char* source = std::getenv("QUORV_SOURCE_DIR");
-    return source ? source : "..";
-}
+std::string sourceDir() { return sourceDirectory(); }
 
 std::string freshFolder(const std::string& name) {
     const std::string folder = tempRoot() + "/" + name;

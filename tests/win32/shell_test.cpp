@@ -6,6 +6,7 @@
 // loop) inspects it and then closes it the way a user would.
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,11 +49,12 @@ std::string describe(Number number) {
 template <typename Actual, typename Expected>
 bool checkEqual(const Actual& actual, const Expected& expected, const char* what, int line) {
     return check(actual == expected, what, line,
-                 "got " + describe(actual) + ", expected " + describe(Expected(expected)));
+                 "got " + describe(actual) + ", expected " + describe(expected));
 }
 
 #define CHECK(condition) check((condition), #condition, __LINE__)
-#define CHECK_EQ(actual, expected) checkEqual((actual), (expected), #actual " == " #expected, __LINE__)
+#define CHECK_EQ(actual, expected) \
+    checkEqual((actual), (expected), #actual " == " #expected, __LINE__)
 #define CHECK_TEXT(actual, expected) CHECK_EQ(std::wstring(actual), std::wstring(expected))
 
 constexpr WORD kSpanishSpain = 3082;
@@ -112,7 +114,7 @@ BOOL CALLBACK collectType(HMODULE, LPWSTR type, LONG_PTR out) {
 
 // Reads little-endian fields of a resource in order, the way the loader lays them out.
 class ResourceReader {
-public:
+  public:
     explicit ResourceReader(const std::vector<unsigned char>& bytes) : _bytes(bytes) {}
 
     bool ok() const { return _ok; }
@@ -138,11 +140,9 @@ public:
         return text();
     }
 
-    void alignTo(std::size_t boundary) {
-        _offset = (_offset + boundary - 1) / boundary * boundary;
-    }
+    void alignTo(std::size_t boundary) { _offset = (_offset + boundary - 1) / boundary * boundary; }
 
-private:
+  private:
     unsigned peekWord() {
         std::size_t at = _offset;
         unsigned value = word();
@@ -218,8 +218,8 @@ void checkManifest() {
 // The icon group: five images, four palette ones and a PNG.
 
 void checkIcons() {
-    std::vector<unsigned char> group = resourceBytes(RT_GROUP_ICON, MAKEINTRESOURCEW(131),
-                                                     kSpanishSpain);
+    std::vector<unsigned char> group =
+        resourceBytes(RT_GROUP_ICON, MAKEINTRESOURCEW(131), kSpanishSpain);
     ResourceReader reader(group);
     CHECK_EQ(reader.word(), 0u);  // reserved
     CHECK_EQ(reader.word(), 1u);  // icons, not cursors
@@ -267,20 +267,28 @@ void checkIcons() {
                        unsigned(data[at + 2]) << 8 | unsigned(data[at + 3]);
             };
             check(std::memcmp(&data[12], "IHDR", 4) == 0, "PNG header first", __LINE__, what);
-            check(bigEndian(16) == 256 && bigEndian(20) == 256, "PNG is 256 x 256", __LINE__,
-                  what);
+            check(bigEndian(16) == 256 && bigEndian(20) == 256, "PNG is 256 x 256", __LINE__, what);
             check(data[24] == 8 && data[25] == 6, "PNG is 8-bit RGBA", __LINE__, what);
         } else {
             // A DIB whose height counts the colour rows and the mask rows together.
             CHECK_EQ(header.dword(), 40u);
             check(header.dword() == unsigned(image.size), "DIB width", __LINE__, what);
             check(header.dword() == unsigned(2 * image.size), "DIB height", __LINE__, what);
-            header.word();
+            header.word();  // planes
             check(header.word() == 8, "DIB at 8 bits per pixel", __LINE__, what);
-            // Header, 256 palette entries, colour rows and the 1-bit mask rows.
-            std::size_t maskRow = (image.size / 8 + 3) / 4 * 4;
-            check(data.size() == 40 + 256 * 4 + std::size_t(image.size) * image.size +
-                                     maskRow * image.size,
+            check(header.dword() == BI_RGB, "DIB not compressed", __LINE__, what);
+            header.dword();  // image size
+            header.dword();  // resolution
+            header.dword();
+            unsigned paletteSize = header.dword();
+            if (paletteSize == 0) paletteSize = 256;
+            check(paletteSize <= 256, "palette of at most 256 colours", __LINE__, what);
+            // Header, palette, one byte per pixel, then the mask at one bit per pixel; every row
+            // padded to four bytes.
+            std::size_t size = image.size;
+            std::size_t colourRow = (size + 3) / 4 * 4;
+            std::size_t maskRow = ((size + 7) / 8 + 3) / 4 * 4;
+            check(data.size() == 40 + 4 * paletteSize + (colourRow + maskRow) * size,
                   "DIB holds palette, pixels and mask", __LINE__, what);
         }
 
@@ -507,14 +515,14 @@ void checkAboutTemplate() {
         int cx = reader.shortValue(), cy = reader.shortValue();
         check(x == control.x && y == control.y && cx == control.cx && cy == control.cy,
               "control position and size", __LINE__,
-              what + ": " + std::to_string(x) + "," + std::to_string(y) + " " +
-                  std::to_string(cx) + "x" + std::to_string(cy));
+              what + ": " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(cx) +
+                  "x" + std::to_string(cy));
         check(static_cast<int>(reader.dword()) == control.id, "control id", __LINE__, what);
         // The class is an atom (0x80 button, 0x82 static) or its name.
         std::wstring windowClass = reader.nameOrOrdinal();
         if (windowClass == L"#128") windowClass = L"button";
         if (windowClass == L"#130") windowClass = L"static";
-        CharLowerW(&windowClass[0]);
+        for (wchar_t& c : windowClass) c = towlower(c);
         check(windowClass == control.className, "control class", __LINE__,
               what + ": " + narrow(windowClass));
         std::wstring text = reader.nameOrOrdinal();
@@ -545,7 +553,7 @@ void checkAboutBoxSeen(HWND expectedOwner) {
     if (!CHECK_EQ(visit.controls.size(), std::size_t(4))) return;
     for (std::size_t i = 0; i < 4; ++i) {
         const ControlSeen& seen = visit.controls[i];
-        CHECK_TEXT(seen.className, std::wstring(expected[i].className));
+        CHECK_TEXT(seen.className, expected[i].className);
         CHECK_EQ(seen.id, expected[i].id);
         if (i > 0) CHECK_TEXT(seen.text, expected[i].text);
         CHECK(seen.visible);
@@ -612,9 +620,8 @@ void checkShellWindow(HINSTANCE instance) {
 
     // Menu command 104 opens the about box, owned by the window; "Aceptar" closes it.
     LRESULT result = 1;
-    visitAboutBox(CloseBy::kAceptar, [&] {
-        result = SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
-    });
+    visitAboutBox(CloseBy::kAceptar,
+                  [&] { result = SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0); });
     CHECK_EQ(result, 0);
     checkAboutBoxSeen(window);
     CHECK(IsWindowEnabled(window));
@@ -674,11 +681,10 @@ void checkShellWindow(HINSTANCE instance) {
     }
 
     // Other commands leave the window alone.
-    CHECK_EQ(countAboutBoxes(CloseBy::kAceptar,
-                             [&] {
-                                 SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT + 1, 0), 0);
-                             }),
-             0);
+    CHECK_EQ(
+        countAboutBoxes(CloseBy::kAceptar,
+                        [&] { SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT + 1, 0), 0); }),
+        0);
     CHECK(IsWindow(window));
 
     // No quit yet: closing the about box does not end the loop.
@@ -692,8 +698,6 @@ void checkShellWindow(HINSTANCE instance) {
     CHECK_EQ(exitCode, WPARAM(0));
 }
 
-}  // namespace
-
 // Ends the test if something blocks, for example a modal box that nothing closes.
 DWORD WINAPI watchdog(void*) {
     Sleep(120 * 1000);
@@ -701,6 +705,8 @@ DWORD WINAPI watchdog(void*) {
     std::fflush(stdout);
     ExitProcess(3);
 }
+
+}  // namespace
 
 int wmain() {
     CloseHandle(CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr));

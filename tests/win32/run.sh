@@ -2,7 +2,8 @@
 # Builds the Windows shell with its resources for Windows (mingw-w64) and checks it under wine:
 #   shell_test.exe  the resources, the window class, the menu, the accelerators and the about box
 #   entry_test.exe  the entry (app/WinMain.cpp) with a recording App in place of the real one
-# Uses the X display in DISPLAY, or starts Xvfb on a free one and stops it afterwards.
+# Uses the X display in DISPLAY when it answers, or else starts Xvfb on a free display and stops
+# it afterwards.
 #
 # Usage: tests/win32/run.sh BUILD_DIR     (the programs and a private wine prefix go there)
 set -euo pipefail
@@ -20,17 +21,27 @@ cxx=x86_64-w64-mingw32-g++
 windres=x86_64-w64-mingw32-windres
 # Debian's wine64 package puts the 64-bit loader outside PATH; the wine package adds a wrapper.
 wine=$(command -v wine64 || true)
-[ -n "$wine" ] || { [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64; } || true
+if [ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ]; then
+    wine=/usr/lib/wine/wine64
+fi
 [ -n "$wine" ] || wine=$(command -v wine || true)
 wineserver=$(command -v wineserver || true)
-[ -n "$wineserver" ] || { [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64; } || true
+if [ -z "$wineserver" ] && [ -x /usr/lib/wine/wineserver64 ]; then
+    wineserver=/usr/lib/wine/wineserver64
+fi
+
+# The display in DISPLAY, if there is one that answers (xdpyinfo checks when it is installed).
+display_answers() {
+    [ -n "${DISPLAY:-}" ] || return 1
+    ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1
+}
 
 missing=()
 command -v "$cxx" >/dev/null || missing+=("$cxx (package mingw-w64)")
 command -v "$windres" >/dev/null || missing+=("$windres (package mingw-w64)")
 [ -n "$wine" ] || missing+=("wine64 (package wine64)")
 [ -n "$wineserver" ] || missing+=("wineserver (package wine64)")
-[ -n "${DISPLAY:-}" ] || command -v Xvfb >/dev/null || missing+=("Xvfb (package xvfb)")
+display_answers || command -v Xvfb >/dev/null || missing+=("Xvfb (package xvfb)")
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "win32 test: cannot run, missing: ${missing[*]}; scripts/install-deps.sh installs them" >&2
     exit 1
@@ -55,6 +66,7 @@ xvfb_pid=""
 export WINEPREFIX=$out/wineprefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko: the tests need neither, and their installers would ask.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+# shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
     "$wineserver" -k 2>/dev/null || true
     if [ -n "$xvfb_pid" ]; then
@@ -64,7 +76,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
+if ! display_answers; then
     # Xvfb picks a free display itself and writes its number to the given descriptor.
     display_file=$out/xvfb-display
     : >"$display_file"
@@ -79,7 +91,8 @@ if [ -z "${DISPLAY:-}" ]; then
         echo "win32 test: Xvfb did not start (see $out/xvfb.log)" >&2
         exit 1
     fi
-    export DISPLAY=:$(head -n 1 "$display_file")
+    display=$(head -n 1 "$display_file")
+    export DISPLAY=:$display
 fi
 
 # The first start creates the prefix, which takes a while.

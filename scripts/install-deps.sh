@@ -17,7 +17,7 @@ packages=(
   # headless display, keys, screenshots, software OpenGL
   xvfb xauth xdotool x11-utils imagemagick libgl1-mesa-dri mesa-utils
   # media and asset generation
-  ffmpeg espeak-ng sox
+  ffmpeg espeak-ng sox python3
   # reading the text the program shows, in whole-program tests
   tesseract-ocr tesseract-ocr-spa
   # Windows shell, cross-compiled and run under wine

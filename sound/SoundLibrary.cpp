@@ -1,0 +1,88 @@
+#include "SoundLibrary.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <iostream>
+
+namespace {
+
+constexpr int kFrequency = 22050;
+constexpr Uint16 kFormat = AUDIO_S16LSB;  // 0x8010
+constexpr int kOutputChannels = 2;
+constexpr int kChunkSize = 4096;
+constexpr int kMixerChannels = 16;
+constexpr int kVolume = 64;  // half of MIX_MAX_VOLUME
+
+}  // namespace
+
+SoundLibrary::SoundLibrary() {
+    openAudio();
+    channelCount = Mix_AllocateChannels(kMixerChannels);
+    for (int channel = 0; channel < channelCount; ++channel) freeChannels.push_back(channel);
+}
+
+SoundLibrary::~SoundLibrary() {
+    Mix_CloseAudio();
+    freeChannels.clear();
+    channels.clear();
+    for (auto& entry : chunks) Mix_FreeChunk(entry.second);
+    chunks.clear();
+}
+
+void SoundLibrary::openAudio() {
+    if (Mix_OpenAudio(kFrequency, kFormat, kOutputChannels, kChunkSize) != 0)
+        std::cout << "Imposible de inicializar audio" << SDL_GetError() << std::endl;
+}
+
+Mix_Chunk* SoundLibrary::loadChunk(const std::string& path) {
+    // The mixer closes the stream (free-source flag 1); a null stream yields a null chunk.
+    Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
+    if (chunk) Mix_VolumeChunk(chunk, kVolume);
+    return chunk;
+}
+
+bool SoundLibrary::loadSound(std::string key, std::string path) {
+    Mix_Chunk* chunk = loadChunk(path);
+    if (!chunk) return false;
+    if (freeChannels.empty()) {
+        Mix_FreeChunk(chunk);
+        return false;
+    }
+    if (!chunks.insert(std::make_pair(key, chunk)).second) Mix_FreeChunk(chunk);
+    const int channel = freeChannels.front();
+    freeChannels.pop_front();
+    channels.insert(std::make_pair(key, channel));
+    return true;
+}
+
+bool SoundLibrary::playSound(std::string key, int loops) {
+    if (channels.empty()) return false;
+    const auto found = channels.find(key);
+    if (found == channels.end()) return false;
+    const int channel = found->second;
+    if (!Mix_Playing(channel))
+        return Mix_PlayChannelTimed(channel, chunks[key], loops, -1) != -1;
+    if (Mix_Paused(channel)) {
+        Mix_Resume(channel);
+        return true;
+    }
+    return false;
+}
+
+bool SoundLibrary::stopSound(std::string key, bool restart, int loops) {
+    if (channels.empty()) return false;
+    const auto found = channels.find(key);
+    if (found == channels.end()) return false;
+    const int channel = found->second;
+    if (!Mix_Playing(channel) && !Mix_Paused(channel)) return false;
+    Mix_Pause(channel);
+    Mix_HaltChannel(channel);
+    if (!restart) return true;
+    return Mix_PlayChannelTimed(channel, Mix_GetChunk(channel), loops, -1) != -1;
+}
+
+int SoundLibrary::channelOf(const std::string& key) const {
+    const auto found = channels.find(key);
+    return found == channels.end() ? -1 : found->second;
+}

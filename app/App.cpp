@@ -1,15 +1,79 @@
 #include "App.h"
 
+#include "SoundCue.h"
+
+#include <MovieManager.h>
 #include <OsgArt.h>
+#include <SoundLibrary.h>
 
-App::App() { viewer = OsgArt::instance(); }
+#include <osgDB/ReadFile>
+#include <osgDB/Registry>
 
-void App::setUpExhibit() {}
+namespace {
+
+// The exhibit's content. Paths are relative to the working directory; the marker folder is
+// joined to the pattern name by the tracker's configuration string.
+const char* const kMarkerFolder = "data_Tovarin";
+const char* const kCharacterMarker = "patt.tovex";
+const char* const kMovieMarker = "patt.camara";
+const char* const kPlayMarker = SoundCue::kMarker;
+const int kMarkerWidth = 120;
+const char* const kPhraseKey = SoundCue::kPhraseKey;
+const char* const kPhraseFile = "sounds_Tovarin/frase.wav";
+const char* const kCharacterFile = "media_Tovarin/tarmeliaCentrado.osg";
+const char* const kPlayFile = "media_Tovarin/Play.3ds";
+const char* const kMovieFile = "videos_Tovarin/Tovarin.mpg";
+const char* const kMovieName = "Tovarin";
+
+}  // namespace
+
+App::App() {
+    viewer = OsgArt::instance();
+    soundLibrary = new SoundLibrary;
+    movieManager = new MovieManager;
+}
+
+void App::setUpExhibit() {
+    viewer->addMarker(kMarkerFolder, kCharacterMarker, true, kMarkerWidth);
+    viewer->addMarker(kMarkerFolder, kMovieMarker, true, kMarkerWidth);
+    viewer->addMarker(kMarkerFolder, kPlayMarker, true, kMarkerWidth);
+
+    soundLibrary->loadSound(kPhraseKey, kPhraseFile);
+
+    // The character stands on a holder that the visitor's keys walk across the marker.
+    osg::Matrixd holderMatrix;
+    holderMatrix.makeTranslate(osg::Vec3f(0.0f, 30.0f, 0.0f));
+    osg::ref_ptr<osg::MatrixTransform> characterHolder = new osg::MatrixTransform(holderMatrix);
+    osg::ref_ptr<osg::Node> character =
+        osgDB::readNodeFile(kCharacterFile, osgDB::Registry::instance()->getOptions());
+    OsgArt::attachModel(characterHolder.get(), character.get(), osg::Vec3d(0, 0, 0),
+                        osg::Vec3d(20, 20, 20));
+    viewer->getMarkerTransform(kCharacterMarker)->addChild(characterHolder.get());
+
+    osg::ref_ptr<osg::Node> play =
+        osgDB::readNodeFile(kPlayFile, osgDB::Registry::instance()->getOptions());
+    OsgArt::attachModel(viewer->getMarkerTransform(kPlayMarker), play.get(), osg::Vec3d(0, 0, 0),
+                        osg::Vec3d(1, 1, 1));
+
+    movieManager->addMovie(viewer->getMarkerTransform(kMovieMarker), kMovieFile, kMovieName);
+}
 
 void App::runFrameLoop() {
+    SoundCue cue;
     while (!viewer->done()) {
         viewer->frame();
+        movieManager->update();
+        cue.apply(viewer->isMarkerVisible(SoundCue::kMarker), *soundLibrary);
     }
 }
 
-void App::tearDown() {}
+void App::tearDown() {
+    if (soundLibrary) {
+        delete soundLibrary;
+        soundLibrary = nullptr;
+    }
+    if (movieManager) {
+        delete movieManager;
+        movieManager = nullptr;
+    }
+}

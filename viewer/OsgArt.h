@@ -9,6 +9,7 @@
 
 #include <osg/Camera>
 #include <osg/Group>
+#include <osg/ImageStream>
 #include <osg/MatrixTransform>
 #include <osg/Vec3d>
 #include <osgViewer/Viewer>
@@ -56,6 +57,12 @@ public:
     /// model is scaled about its own origin and then moved; the offset is not scaled. A null
     /// model is reported as " could not find model " and the two transforms are still attached.
     static void attachModel(osg::Group* parent, osg::Node* model, osg::Vec3d offset, osg::Vec3d scale);
+
+    /// Reads a movie file through osgDB and shows it on a 180-unit-wide rectangle (keeping the
+    /// picture's aspect) centred on `parent`'s origin in its x-y plane, facing +z. Prints "Got
+    /// movie" or "No movie!". Returns the movie's stream, or null when the file gave none (a
+    /// still picture is shown all the same). The stream is owned by the scene.
+    osg::ImageStream* createMovieNode(osg::Group* parent, std::string fileName);
 
     /// The live video background: a layer sized to the video holding a geode that textures
     /// one quad with the video image. Returns a new, unreferenced layer.

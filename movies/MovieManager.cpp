@@ -1,0 +1,68 @@
+#include "MovieManager.h"
+
+#include <OsgArt.h>
+#include <osgart/PluginManager.h>
+
+#include <osgDB/FileUtils>
+#include <osgDB/Registry>
+
+#include <algorithm>
+
+bool MovieRecord::load(osg::MatrixTransform* parentTransform, const std::string& file) {
+    parent = parentTransform;
+    fileName = file;
+    osg::ref_ptr<osg::MatrixTransform> holder = new osg::MatrixTransform;
+    movie = OsgArt::instance()->createMovieNode(holder.get(), fileName);
+    childIndex = parent->getNumChildren();
+    parent->addChild(holder.get());
+    return movie && movie->s() != 0 && movie->t() != 0 && movie->r() != 0 && movie->data() &&
+           movie->getDataType() != 0;
+}
+
+MovieManager::MovieManager() {
+    // The plugin lives with the program's other plugins; osgDB looks there first.
+    osgDB::FilePathList& paths = osgDB::getLibraryFilePathList();
+    const auto folders = osgART::PluginManager::searchPath();
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        if (std::find(paths.begin(), paths.end(), *folder) == paths.end()) paths.push_front(*folder);
+    osgDB::Registry::instance()->loadLibrary(kPluginLibrary);
+}
+
+MovieManager::~MovieManager() {
+    for (auto& entry : movies) {
+        MovieRecord& record = entry.second;
+        record.movie->quit(true);
+        record.parent->removeChild(record.childIndex, 1);
+    }
+    movies.clear();
+}
+
+bool MovieManager::addMovie(osg::MatrixTransform* parent, std::string fileName, std::string name) {
+    MovieRecord record;
+    if (!record.load(parent, fileName)) return false;
+    if (!movies.insert(std::make_pair(name, record)).second) {
+        // The name is taken: a second movie under it would never be played, paused or stopped.
+        record.movie->quit(true);
+        record.parent->removeChild(record.childIndex, 1);
+        return false;
+    }
+    return true;
+}
+
+void MovieManager::update() {
+    OsgArt* viewer = OsgArt::instance();
+    for (auto& entry : movies) {
+        MovieRecord& record = entry.second;
+        osg::ImageStream* movie = record.movie;
+        if (movie->getStatus() == osg::ImageStream::PLAYING) {
+            if (!viewer->isTransformVisible(record.parent)) {
+                if (movie->getStatus() == osg::ImageStream::PLAYING) movie->pause();
+                continue;
+            }
+            if (movie->getStatus() == osg::ImageStream::PLAYING) continue;
+        }
+        if (viewer->isTransformVisible(record.parent) &&
+            movie->getStatus() != osg::ImageStream::PLAYING)
+            movie->play();
+    }
+}

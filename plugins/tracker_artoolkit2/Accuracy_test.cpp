@@ -2,21 +2,21 @@
 // the build folder: detection rate, identity confusions, false detections in clutter, corner
 // and pose error, and jitter on a static marker. The measured figures are printed.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <opencv2/imgcodecs.hpp>
+#include <random>
+#include <sstream>
+
 #include "JsonValue.h"
 #include "MarkerRenderer.h"
 #include "MarkerTracker.h"
 #include "TestCamera.h"
 #include "TestData.h"
-
-#include <gtest/gtest.h>
-
-#include <opencv2/imgcodecs.hpp>
-
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 namespace quorv::markers {
 namespace {
@@ -33,14 +33,17 @@ struct ScenePattern {
 
 std::string run(const std::string& command) {
     const int status = std::system((command + " > /dev/null 2>&1").c_str());
-    return status == 0 ? std::string() : "command failed (" + std::to_string(status) + "): " + command;
+    return status == 0 ? std::string()
+                       : "command failed (" + std::to_string(status) + "): " + command;
 }
 
 class TrackerAccuracyTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         _dir = buildPath("tracker_accuracy");
-        ASSERT_EQ(std::system(("rm -rf '" + _dir + "' && mkdir -p '" + _dir + "'").c_str()), 0);
+        // ctest runs each test in its own process, possibly in parallel: every scene has a folder
+        // of its own, and shared files are written under a private name and then renamed.
+        ASSERT_EQ(std::system(("mkdir -p '" + _dir + "'").c_str()), 0);
         _camera = testDataPath("camera_para_640x480_v4.dat");
         _patterns.clear();
         // Hiro as 16x16 pixel art of its upright block; the synth adds the black border.
@@ -50,12 +53,14 @@ protected:
         for (int r = 0; r < 16; ++r)
             for (int c = 0; c < 16; ++c)
                 for (int p = 0; p < 3; ++p) art.at<cv::Vec3b>(r, c)[p] = hiro->block(0).at(p, r, c);
-        ASSERT_TRUE(cv::imwrite(_dir + "/hiro.png", art));
+        const std::string own = _dir + "/hiro-" + std::to_string(getpid()) + ".png";
+        ASSERT_TRUE(cv::imwrite(own, art));
+        ASSERT_EQ(std::rename(own.c_str(), (_dir + "/hiro.png").c_str()), 0);
         _patterns.push_back({"patt.hiro", testDataPath("patt.hiro"), _dir + "/hiro.png", true, 80});
         // The exhibit's three markers, from their artwork, 120 mm wide as in the exhibit.
         const char* source = std::getenv("QUORV_SOURCE_DIR");
-        const std::string exhibit = std::string(source ? source : QUORV_TRACKER_SOURCE_DIR) +
-                                    "/exhibit/data_Tovarin/";
+        const std::string exhibit =
+            std::string(source ? source : QUORV_TRACKER_SOURCE_DIR) + "/exhibit/data_Tovarin/";
         for (const char* name : {"tovex", "camara", "roundplay"}) {
             const std::string patt = exhibit + "patt." + name;
             const std::string picture = exhibit + name + "-marker.png";
@@ -69,16 +74,16 @@ protected:
     static std::vector<JsonValue> render(const std::string& name, const std::string& script,
                                          const std::vector<ScenePattern>& markers) {
         const std::string folder = _dir + "/" + name;
-        EXPECT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+        EXPECT_EQ(std::system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()), 0);
         std::ofstream out(folder + "/scene.txt");
         out << "calibration " << _camera << "\n";
         for (const ScenePattern& p : markers)
-            out << "marker " << p.name << " " << p.picture << " " << p.width << (p.inner ? " inner" : "")
-                << "\n";
+            out << "marker " << p.name << " " << p.picture << " " << p.width
+                << (p.inner ? " inner" : "") << "\n";
         out << script;
         out.close();
-        const std::string error = run(buildPath("quorv-synth") + " '" + folder + "/scene.txt' -o '" +
-                                      folder + "/f_%05d.png'");
+        const std::string error = run(buildPath("quorv-synth") + " '" + folder +
+                                      "/scene.txt' -o '" + folder + "/f_%05d.png'");
         EXPECT_EQ(error, "");
         std::vector<JsonValue> truth;
         std::ifstream in(folder + "/truth.jsonl");
@@ -102,7 +107,8 @@ protected:
         MarkerTracker tracker;
         auto camera = osgART::CameraParameters::read(_camera);
         tracker.setCamera(camera->scaled(640, 480));
-        for (const ScenePattern& p : _patterns) tracker.addSingle(tracker.loadPattern(p.patt), p.width);
+        for (const ScenePattern& p : _patterns)
+            tracker.addSingle(tracker.loadPattern(p.patt), p.width);
         return tracker;
     }
 
@@ -152,9 +158,9 @@ TEST_F(TrackerAccuracyTest, DetectsIdentifiesAndLocatesMarkersOverRandomPoses) {
             const double half = 0.75 * widthPx + 6;
             const double u = half + unit(rng) * std::max(0.0, 640 - 2 * half);
             const double v = half + unit(rng) * std::max(0.0, 480 - 2 * half);
-            script << "key " << pattern.name << " " << key * 0.5 << " " << (u - k.cx) * z / k.fx << " "
-                   << (v - k.cy) * z / k.fy << " " << z << " " << unit(rng) * 360 - 180 << " "
-                   << unit(rng) * 110 - 55 << " " << unit(rng) * 110 - 55 << "\n";
+            script << "key " << pattern.name << " " << key * 0.5 << " " << (u - k.cx) * z / k.fx
+                   << " " << (v - k.cy) * z / k.fy << " " << z << " " << unit(rng) * 360 - 180
+                   << " " << unit(rng) * 110 - 55 << " " << unit(rng) * 110 - 55 << "\n";
         }
         const std::string scene = "poses_" + std::to_string(p);
         const std::vector<JsonValue> truth = render(scene, script.str(), {pattern});
@@ -177,7 +183,8 @@ TEST_F(TrackerAccuracyTest, DetectsIdentifiesAndLocatesMarkersOverRandomPoses) {
                 if (m && m->operator[]("in_view").boolean) {
                     worst = 0;
                     const auto c = cornersOf((*m)["corners"]);
-                    for (int i = 0; i < 4; ++i) worst = std::max(worst, cv::norm(d.observed[i] - c[i]));
+                    for (int i = 0; i < 4; ++i)
+                        worst = std::max(worst, cv::norm(d.observed[i] - c[i]));
                 }
                 if (worst > 5.0) {
                     ++misplaced;
@@ -203,27 +210,30 @@ TEST_F(TrackerAccuracyTest, DetectsIdentifiesAndLocatesMarkersOverRandomPoses) {
             if ((*m)["width_px"].number >= 60) {
                 const Pose truePose = poseOf((*m)["camera_from_marker"]);
                 const Pose& pose = tracker.marker(static_cast<int>(p)).cameraFromMarker;
-                translationErrors.push_back(100.0 * cv::norm(pose.translation - truePose.translation) /
+                translationErrors.push_back(100.0 *
+                                            cv::norm(pose.translation - truePose.translation) /
                                             cv::norm(truePose.translation));
                 rotationErrors.push_back(rotationAngleDegrees(pose.rotation, truePose.rotation));
                 if (rotationErrors.back() > 1.0)
-                    std::printf("rotation error %.3f deg: %s frame %zu, width %.1f px, tilt %.1f deg\n",
-                                rotationErrors.back(), pattern.name.c_str(), f,
-                                (*m)["width_px"].number, (*m)["tilt_deg"].number);
+                    std::printf(
+                        "rotation error %.3f deg: %s frame %zu, width %.1f px, tilt %.1f deg\n",
+                        rotationErrors.back(), pattern.name.c_str(), f, (*m)["width_px"].number,
+                        (*m)["tilt_deg"].number);
             }
         }
     }
     const double rate = eligible ? 100.0 * found / eligible : 0;
     const double cornerRms = cornerCount ? std::sqrt(cornerSquares / cornerCount) : 0;
-    std::printf("patterns %zu; eligible frames %d, detected %d (%.2f %%); identity confusions %d; "
-                "misplaced %d\ncorner RMS %.4f px\n"
-                "pose (width >= 60 px, %zu frames): translation error %% of distance median %.3f "
-                "p95 %.3f max %.3f; rotation error deg median %.3f p95 %.3f max %.3f\n",
-                _patterns.size(), eligible, found, rate, confusions, misplaced, cornerRms,
-                translationErrors.size(), percentile(translationErrors, 0.5),
-                percentile(translationErrors, 0.95), percentile(translationErrors, 1.0),
-                percentile(rotationErrors, 0.5), percentile(rotationErrors, 0.95),
-                percentile(rotationErrors, 1.0));
+    std::printf(
+        "patterns %zu; eligible frames %d, detected %d (%.2f %%); identity confusions %d; "
+        "misplaced %d\ncorner RMS %.4f px\n"
+        "pose (width >= 60 px, %zu frames): translation error %% of distance median %.3f "
+        "p95 %.3f max %.3f; rotation error deg median %.3f p95 %.3f max %.3f\n",
+        _patterns.size(), eligible, found, rate, confusions, misplaced, cornerRms,
+        translationErrors.size(), percentile(translationErrors, 0.5),
+        percentile(translationErrors, 0.95), percentile(translationErrors, 1.0),
+        percentile(rotationErrors, 0.5), percentile(rotationErrors, 0.95),
+        percentile(rotationErrors, 1.0));
     EXPECT_GE(eligible, 200);
     EXPECT_GE(rate, 99.0);
     EXPECT_EQ(confusions, 0);
@@ -252,11 +262,13 @@ TEST_F(TrackerAccuracyTest, NoDetectionsInAThousandFramesOfClutter) {
         detections += static_cast<int>(tracker.lastDetection().detections.size());
         for (int m = 0; m < tracker.markerCount(); ++m) tracked += tracker.marker(m).valid;
         candidates += tracker.lastDetection().candidates;
-        for (const Detection& d : tracker.lastDetection().detections) best = std::max(best, d.confidence);
+        for (const Detection& d : tracker.lastDetection().detections)
+            best = std::max(best, d.confidence);
     }
-    std::printf("clutter: %zu frames, %d candidates; detector matches above 0.5: %d (best "
-                "confidence %.3f); markers reported valid: %d\n",
-                truth.size(), candidates, detections, best, tracked);
+    std::printf(
+        "clutter: %zu frames, %d candidates; detector matches above 0.5: %d (best "
+        "confidence %.3f); markers reported valid: %d\n",
+        truth.size(), candidates, detections, best, tracked);
     EXPECT_GT(candidates, 1000);  // the clutter does reach identification
     EXPECT_EQ(tracked, 0);
 }
@@ -286,9 +298,10 @@ TEST_F(TrackerAccuracyTest, StaticMarkerJitterIsATenthOfAPercentOfTheDistance) {
         return 100.0 * std::sqrt(var / t.size()) / cv::norm(mean);
     };
     const double metricJitter = spread(metric), drawingJitter = spread(drawing);
-    std::printf("static %s at %.0f mm, noise 2: translation std %.4f %% (metric), %.4f %% (drawing) "
-                "of the distance\n",
-                pattern.name.c_str(), cv::norm(metric[0]), metricJitter, drawingJitter);
+    std::printf(
+        "static %s at %.0f mm, noise 2: translation std %.4f %% (metric), %.4f %% (drawing) "
+        "of the distance\n",
+        pattern.name.c_str(), cv::norm(metric[0]), metricJitter, drawingJitter);
     EXPECT_LE(metricJitter, 0.1);
     EXPECT_LE(drawingJitter, 0.1);
 }
@@ -313,9 +326,9 @@ TEST_F(TrackerAccuracyTest, PatternMadeByMkpattIsIdentifiedInEveryTurn) {
     const cv::Mat art = testing::markerArtwork(upright);
     for (int turn = 0; turn < 4; ++turn) {
         cv::Mat image(480, 640, CV_8UC3, cv::Scalar(160, 160, 160));
-        const auto truth = testing::renderMarker(image, art, 0.25, 80,
-                                                 testing::lookAtPose(550, 20, 10, 90 * turn - 12, 30),
-                                                 testing::cameraMatrix(camera));
+        const auto truth = testing::renderMarker(
+            image, art, 0.25, 80, testing::lookAtPose(550, 20, 10, 90 * turn - 12, 30),
+            testing::cameraMatrix(camera));
         const DetectionResult r = detector.detect(image);
         ASSERT_EQ(r.detections.size(), 1u) << "turn " << turn;
         EXPECT_EQ(r.detections[0].pattern, own);

@@ -1,14 +1,13 @@
-#include "MarkerConfig.h"
-#include "MarkerTracker.h"
-#include "ModelviewMatrix.h"
-
 #include <osgart/Plugin.h>
 #include <osgart/Tracker.h>
 
+#include <cstdlib>
 #include <osg/GL>
 #include <osg/Notify>
 
-#include <cstdlib>
+#include "MarkerConfig.h"
+#include "MarkerTracker.h"
+#include "ModelviewMatrix.h"
 
 #ifndef GL_BGR
 #define GL_BGR 0x80E0
@@ -30,7 +29,7 @@ using quorv::markers::MarkerTracker;
 /// with Calibration's projection over the un-warped video background lands on the marker as
 /// the visitor sees it.
 class ArToolKitTracker : public osgART::Tracker {
-public:
+  public:
     ArToolKitTracker() : _tracker(parameters()) {}
 
     osgART::Marker* addMarker(const std::string& configuration) override {
@@ -66,15 +65,16 @@ public:
         }
     }
 
-protected:
+  protected:
     ~ArToolKitTracker() override = default;
 
-private:
+  private:
     /// The defaults, with the debug switch taken from the environment: QUORV_TRACKER_DEBUG names
     /// a folder that receives every frame's stage images.
     static quorv::markers::TrackerParameters parameters() {
         quorv::markers::TrackerParameters params;
-        if (const char* folder = std::getenv("QUORV_TRACKER_DEBUG")) params.detector.debugFolder = folder;
+        if (const char* folder = std::getenv("QUORV_TRACKER_DEBUG"))
+            params.detector.debugFolder = folder;
         return params;
     }
 
@@ -85,12 +85,28 @@ private:
             return false;
         int type;
         switch (image.getPixelFormat()) {
-            case GL_BGR: type = CV_8UC3; rgb = false; break;
-            case GL_RGB: type = CV_8UC3; rgb = true; break;
-            case GL_BGRA: type = CV_8UC4; rgb = false; break;
-            case GL_RGBA: type = CV_8UC4; rgb = true; break;
-            case GL_LUMINANCE: type = CV_8UC1; rgb = false; break;
-            default: return false;
+            case GL_BGR:
+                type = CV_8UC3;
+                rgb = false;
+                break;
+            case GL_RGB:
+                type = CV_8UC3;
+                rgb = true;
+                break;
+            case GL_BGRA:
+                type = CV_8UC4;
+                rgb = false;
+                break;
+            case GL_RGBA:
+                type = CV_8UC4;
+                rgb = true;
+                break;
+            case GL_LUMINANCE:
+                type = CV_8UC1;
+                rgb = false;
+                break;
+            default:
+                return false;
         }
         frame = cv::Mat(image.t(), image.s(), type, image.data(), image.getRowStepInBytes());
         return true;

@@ -1,21 +1,18 @@
 // The tracker plugin as the viewer uses it: loaded by the plugin manager, given the calibration,
 // the video image and configuration strings, and run once per frame.
 
+#include <gtest/gtest.h>
+#include <osgart/PluginManager.h>
+#include <osgart/Tracker.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <opencv2/imgproc.hpp>
+#include <osg/Image>
+
 #include "MarkerRenderer.h"
 #include "TestCamera.h"
 #include "TestData.h"
-
-#include <osgart/PluginManager.h>
-#include <osgart/Tracker.h>
-
-#include <gtest/gtest.h>
-
-#include <osg/Image>
-
-#include <opencv2/imgproc.hpp>
-
-#include <fstream>
-#include <unistd.h>
 
 namespace quorv::markers {
 namespace {
@@ -23,14 +20,15 @@ namespace {
 /// Runs each test in a fresh working folder holding data_test/patt.hiro, the stock-like camera
 /// file with lens distortion, and a multi-marker configuration.
 class TrackerPluginTest : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override {
         char cwd[4096];
         ASSERT_TRUE(getcwd(cwd, sizeof cwd));
         _previousDir = cwd;
         _dir = ::testing::TempDir() + "tracker_plugin_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ASSERT_EQ(std::system(("rm -rf '" + _dir + "' && mkdir -p '" + _dir + "/data_test'").c_str()), 0);
+        ASSERT_EQ(
+            std::system(("rm -rf '" + _dir + "' && mkdir -p '" + _dir + "/data_test'").c_str()), 0);
         ASSERT_EQ(chdir(_dir.c_str()), 0);
         _hiro = *Pattern::load(testDataPath("patt.hiro"));
         ASSERT_TRUE(_hiro.save("data_test/patt.hiro"));
@@ -53,10 +51,11 @@ protected:
     std::array<cv::Point2d, 4> frame(cv::Mat& bgr, const Pose& pose, bool withOther = true) {
         cv::Mat ideal(480, 640, CV_8UC3, cv::Scalar(170, 160, 150));
         const cv::Matx33d k = testing::cameraMatrix(_camera);
-        auto hiro = testing::renderMarker(ideal, testing::markerArtwork(_hiro.block(0)), 0.25, 80, pose, k);
+        auto hiro =
+            testing::renderMarker(ideal, testing::markerArtwork(_hiro.block(0)), 0.25, 80, pose, k);
         if (withOther)
-            testing::renderMarker(ideal, testing::markerArtwork(testing::randomPattern(5)), 0.25, 60,
-                                  testing::lookAtPose(700, 170, 90, 30, 20), k);
+            testing::renderMarker(ideal, testing::markerArtwork(testing::randomPattern(5)), 0.25,
+                                  60, testing::lookAtPose(700, 170, 90, 30, 20), k);
         bgr = testing::distortImage(ideal, _camera, hiro.corners);
         return hiro.corners;
     }
@@ -66,10 +65,19 @@ protected:
         cv::Mat pixels;
         int components = 3;
         switch (format) {
-            case GL_RGB: cv::cvtColor(bgr, pixels, cv::COLOR_BGR2RGB); break;
-            case GL_RGBA: cv::cvtColor(bgr, pixels, cv::COLOR_BGR2RGBA); components = 4; break;
-            case GL_LUMINANCE: cv::cvtColor(bgr, pixels, cv::COLOR_BGR2GRAY); components = 1; break;
-            default: pixels = bgr.clone();
+            case GL_RGB:
+                cv::cvtColor(bgr, pixels, cv::COLOR_BGR2RGB);
+                break;
+            case GL_RGBA:
+                cv::cvtColor(bgr, pixels, cv::COLOR_BGR2RGBA);
+                components = 4;
+                break;
+            case GL_LUMINANCE:
+                cv::cvtColor(bgr, pixels, cv::COLOR_BGR2GRAY);
+                components = 1;
+                break;
+            default:
+                pixels = bgr.clone();
         }
         osg::ref_ptr<osg::Image> image = new osg::Image;
         image->allocateImage(bgr.cols, bgr.rows, 1, format, GL_UNSIGNED_BYTE, 1);
@@ -121,7 +129,8 @@ TEST_P(TrackerPluginTest, ContentLandsOnTheObservedCornersInEveryPixelFormat) {
         ASSERT_TRUE(marker->valid());
         const osg::Matrixd& modelview = marker->getTransform();
         for (int k = 0; k < 4; ++k)
-            EXPECT_LT(cv::norm(project(modelview, model[k]) - corners[k]), tolerance) << "corner " << k;
+            EXPECT_LT(cv::norm(project(modelview, model[k]) - corners[k]), tolerance)
+                << "corner " << k;
         // +z of the marker points out of the face, towards the eye at the origin.
         const osg::Vec3d centre = osg::Vec3d(0, 0, 0) * modelview;
         const osg::Vec3d above = osg::Vec3d(0, 0, 10) * modelview;
@@ -195,7 +204,8 @@ TEST_F(TrackerPluginTest, MultiMarkerSetGivesOnePoseFromAnyVisibleMember) {
 TEST_F(TrackerPluginTest, MissingOrMalformedFilesAndStringsGiveNoMarker) {
     std::ofstream("data_test/broken.patt") << "1 2 3\n";
     std::ofstream("data_test/broken.dat") << "1\ndata_test/patt.hiro\n80\n0 0\n1 0 0 0\n0 1 0 0\n";
-    std::ofstream("data_test/missing.dat") << "1\ndata_test/nothere\n80\n0 0\n1 0 0 0\n0 1 0 0\n0 0 1 0\n";
+    std::ofstream("data_test/missing.dat")
+        << "1\ndata_test/nothere\n80\n0 0\n1 0 0 0\n0 1 0 0\n0 0 1 0\n";
     const char* bad[] = {
         "single;data_test\\nothere.patt;80;0;0", "single;data_test\\broken.patt;80;0;0",
         "single;data_test\\patt.hiro;0;0;0",     "single;data_test\\patt.hiro;80;0",

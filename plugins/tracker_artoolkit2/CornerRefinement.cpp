@@ -116,8 +116,7 @@ bool locateEdge(const float* profile, int n, double start, double step, double m
 }  // namespace
 
 RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
-                          const osgART::CameraParameters& camera,
-                          const CornerParameters& params) {
+                          const osgART::CameraParameters& camera, const CornerParameters& params) {
     RefinedQuad out;
     std::array<cv::Point2d, 4> corners;
     for (int k = 0; k < 4; ++k) corners[k] = cv::Point2d(quad.corners[k].x, quad.corners[k].y);

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "QuadCandidates.h"
-
 #include <osgart/CameraParameters.h>
 
+#include <array>
 #include <opencv2/core.hpp>
 
-#include <array>
+#include "QuadCandidates.h"
 
 namespace quorv::markers {
 
@@ -49,7 +48,6 @@ struct RefinedQuad {
 
 /// Refines the corners of `quad` on the full-resolution grey image.
 RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
-                          const osgART::CameraParameters& camera,
-                          const CornerParameters& params);
+                          const osgART::CameraParameters& camera, const CornerParameters& params);
 
 }  // namespace quorv::markers

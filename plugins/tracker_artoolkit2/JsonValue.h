@@ -32,9 +32,10 @@ struct JsonValue {
         return parseValue(text, at, out) && (skip(text, at), at == text.size());
     }
 
-private:
+  private:
     static void skip(const std::string& s, size_t& at) {
-        while (at < s.size() && (s[at] == ' ' || s[at] == '\t' || s[at] == '\n' || s[at] == '\r')) ++at;
+        while (at < s.size() && (s[at] == ' ' || s[at] == '\t' || s[at] == '\n' || s[at] == '\r'))
+            ++at;
     }
     static bool parseValue(const std::string& s, size_t& at, JsonValue& out) {
         skip(s, at);
@@ -82,7 +83,8 @@ private:
             }
             return at < s.size() && s[at++] == '"';
         }
-        if (s.compare(at, 4, "true") == 0) return out.type = Type::Bool, out.boolean = true, at += 4, true;
+        if (s.compare(at, 4, "true") == 0)
+            return out.type = Type::Bool, out.boolean = true, at += 4, true;
         if (s.compare(at, 5, "false") == 0) return out.type = Type::Bool, at += 5, true;
         if (s.compare(at, 4, "null") == 0) return at += 4, true;
         const char* begin = s.c_str() + at;

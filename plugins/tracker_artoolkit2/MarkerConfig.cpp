@@ -17,7 +17,8 @@ std::vector<std::string> split(const std::string& text, char separator) {
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (end == std::string::npos) return parts;
         start = end + 1;
     }
@@ -50,9 +51,10 @@ std::optional<MarkerConfig> MarkerConfig::parse(const std::string& text, std::st
             return std::nullopt;
         }
         double cx, cy;
-        if (!toNumber(fields[2], config.width) || !(config.width > 0) ||
-            !toNumber(fields[3], cx) || !toNumber(fields[4], cy)) {
-            fail(error, "\"" + text + "\": width must be a positive number and the centre two numbers");
+        if (!toNumber(fields[2], config.width) || !(config.width > 0) || !toNumber(fields[3], cx) ||
+            !toNumber(fields[4], cy)) {
+            fail(error,
+                 "\"" + text + "\": width must be a positive number and the centre two numbers");
             return std::nullopt;
         }
         config.center = cv::Point2d(cx, cy);

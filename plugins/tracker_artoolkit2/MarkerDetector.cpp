@@ -1,10 +1,9 @@
 #include "MarkerDetector.h"
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <chrono>
 #include <cstdio>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace quorv::markers {
 namespace {
@@ -126,8 +125,8 @@ void MarkerDetector::writeDebugImages(const cv::Mat& grey, const BinaryImage& bi
         for (int k = 0; k < 4; ++k)
             cv::line(canvas, d.observed[k], d.observed[(k + 1) % 4], cv::Scalar(0, 255, 0), 1);
         cv::circle(canvas, d.observed[0], 4, cv::Scalar(0, 0, 255), 2);
-        cv::putText(canvas, std::to_string(d.pattern), d.observed[0], cv::FONT_HERSHEY_SIMPLEX,
-                    0.5, cv::Scalar(255, 0, 0), 1);
+        cv::putText(canvas, std::to_string(d.pattern), d.observed[0], cv::FONT_HERSHEY_SIMPLEX, 0.5,
+                    cv::Scalar(255, 0, 0), 1);
     }
     cv::imwrite(base + "2-candidates.png", canvas);
 }

@@ -1,18 +1,17 @@
 #pragma once
 
+#include <osgart/CameraParameters.h>
+
+#include <array>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
 #include "CornerRefinement.h"
 #include "Pattern.h"
 #include "PatternMatcher.h"
 #include "QuadCandidates.h"
 #include "Threshold.h"
-
-#include <osgart/CameraParameters.h>
-
-#include <opencv2/core.hpp>
-
-#include <array>
-#include <string>
-#include <vector>
 
 namespace quorv::markers {
 
@@ -64,7 +63,7 @@ struct DetectionResult {
 /// Finds square pattern markers in single images. Holds the loaded patterns and the camera;
 /// detect() is const and keeps no state from one image to the next.
 class MarkerDetector {
-public:
+  public:
     explicit MarkerDetector(const DetectorParameters& params = DetectorParameters())
         : _params(params) {}
 
@@ -82,7 +81,7 @@ public:
     /// when `rgb`), row 0 at the top.
     DetectionResult detect(const cv::Mat& image, bool rgb = false) const;
 
-private:
+  private:
     void writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,
                           const std::vector<Quad>& quads, const DetectionResult& result) const;
 

@@ -1,11 +1,12 @@
 #include "MarkerDetector.h"
-#include "MarkerRenderer.h"
-#include "TestCamera.h"
-#include "TestData.h"
 
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
+
+#include "MarkerRenderer.h"
+#include "TestCamera.h"
+#include "TestData.h"
 
 namespace quorv::markers {
 namespace {
@@ -16,7 +17,7 @@ using testing::markerArtwork;
 using testing::renderMarker;
 
 class MarkerDetectorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto hiro = Pattern::load(testDataPath("patt.hiro"));
         ASSERT_TRUE(hiro);
@@ -52,11 +53,10 @@ TEST_F(MarkerDetectorTest, EveryTurnIsIdentifiedWithItsCornersInOrder) {
         const Pattern& pattern = p == 0 ? _hiro : _own;
         const cv::Mat art = markerArtwork(pattern.block(0));
         for (int turn = 0; turn < 4; ++turn) {
-            SCOPED_TRACE("pattern " + std::to_string(p) + ", turned " +
-                         std::to_string(turn * 90));
+            SCOPED_TRACE("pattern " + std::to_string(p) + ", turned " + std::to_string(turn * 90));
             cv::Mat image = page();
-            const auto truth = renderMarker(image, art, 0.25, 80,
-                                            lookAtPose(500, 10, -5, turn * 90 + 8, 25), _k);
+            const auto truth =
+                renderMarker(image, art, 0.25, 80, lookAtPose(500, 10, -5, turn * 90 + 8, 25), _k);
             const DetectionResult r = detector.detect(image);
             ASSERT_EQ(r.detections.size(), 1u);
             const Detection& d = r.detections[0];
@@ -76,9 +76,9 @@ TEST_F(MarkerDetectorTest, CornersAreSubPixelAccurateOverManyPoses) {
     int n = 0;
     for (int i = 0; i < 12; ++i) {
         cv::Mat image = page();
-        const Pose pose = lookAtPose(rng.uniform(300.0, 1200.0), rng.uniform(-80.0, 80.0),
-                                     rng.uniform(-60.0, 60.0), rng.uniform(0.0, 360.0),
-                                     rng.uniform(-55.0, 55.0));
+        const Pose pose =
+            lookAtPose(rng.uniform(300.0, 1200.0), rng.uniform(-80.0, 80.0),
+                       rng.uniform(-60.0, 60.0), rng.uniform(0.0, 360.0), rng.uniform(-55.0, 55.0));
         const auto truth = renderMarker(image, art, 0.25, 80, pose, _k);
         addNoise(image, 2.0, 100 + i);
         const DetectionResult r = detector.detect(image);
@@ -135,8 +135,8 @@ TEST_F(MarkerDetectorTest, EachPatternGoesToItsBestCandidateAboveTheMinimum) {
 
 TEST_F(MarkerDetectorTest, AdaptiveThresholdCopesWithUnevenLightWhereAFixedOneFails) {
     cv::Mat image(480, 640, CV_8UC3, cv::Scalar(235, 235, 235));
-    const auto truth =
-        renderMarker(image, markerArtwork(_own.block(0)), 0.25, 80, lookAtPose(500, 120, 80, 20, 30), _k);
+    const auto truth = renderMarker(image, markerArtwork(_own.block(0)), 0.25, 80,
+                                    lookAtPose(500, 120, 80, 20, 30), _k);
     // Light falls off from left to right and top to bottom to a fifth of its strength; where
     // the marker lies its white is darker than the classic fixed level of 100.
     for (int y = 0; y < image.rows; ++y)
@@ -167,12 +167,14 @@ TEST_F(MarkerDetectorTest, AcceptsEveryPixelLayoutTheVideoDelivers) {
     const MarkerDetector detector = makeDetector();
     const DetectionResult reference = detector.detect(bgr);
     ASSERT_EQ(reference.detections.size(), 1u);
-    const std::pair<cv::Mat, bool> layouts[] = {{rgb, true}, {bgra, false}, {rgba, true}, {grey, false}};
+    const std::pair<cv::Mat, bool> layouts[] = {
+        {rgb, true}, {bgra, false}, {rgba, true}, {grey, false}};
     for (const auto& [image, isRgb] : layouts) {
         const DetectionResult r = detector.detect(image, isRgb);
         ASSERT_EQ(r.detections.size(), 1u) << image.channels() << " channels, rgb " << isRgb;
         EXPECT_GT(r.detections[0].confidence, 0.85);
-        EXPECT_LT(cv::norm(r.detections[0].observed[0] - reference.detections[0].observed[0]), 0.05);
+        EXPECT_LT(cv::norm(r.detections[0].observed[0] - reference.detections[0].observed[0]),
+                  0.05);
     }
 }
 

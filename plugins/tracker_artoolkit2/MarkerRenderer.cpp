@@ -1,7 +1,6 @@
 #include "MarkerRenderer.h"
 
 #include <opencv2/imgproc.hpp>
-
 #include <random>
 
 namespace quorv::markers::testing {

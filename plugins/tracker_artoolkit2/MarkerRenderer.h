@@ -3,14 +3,13 @@
 // Test support: renders pattern markers at known poses with anti-aliasing, so the tests can
 // compare what the tracker finds with ground truth they made themselves.
 
-#include "Pattern.h"
-#include "Pose.h"
-
 #include <osgart/CameraParameters.h>
 
+#include <array>
 #include <opencv2/core.hpp>
 
-#include <array>
+#include "Pattern.h"
+#include "Pose.h"
 
 namespace quorv::markers::testing {
 

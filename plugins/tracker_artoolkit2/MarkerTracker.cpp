@@ -103,8 +103,8 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
 
     const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
     const cv::Matx33d k(in.fx, in.skew, in.cx, 0, in.fy, in.cy, 0, 0, 1);
-    const PoseFit drawing = fitPose(corners, observed, k, hadPose ? &state.drawingCameraFromMarker : nullptr,
-                                    _params.pose);
+    const PoseFit drawing = fitPose(
+        corners, observed, k, hadPose ? &state.drawingCameraFromMarker : nullptr, _params.pose);
     const PoseFit metric =
         fitPose(corners, ideal, k, hadPose ? &state.cameraFromMarker : nullptr, _params.pose);
     if (!drawing.ok || !metric.ok) return;

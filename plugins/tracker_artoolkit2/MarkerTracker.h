@@ -1,14 +1,14 @@
 #pragma once
 
-#include "MarkerConfig.h"
-#include "MarkerDetector.h"
-#include "MultiMarkerConfig.h"
-#include "Pose.h"
-
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "MarkerConfig.h"
+#include "MarkerDetector.h"
+#include "MultiMarkerConfig.h"
+#include "Pose.h"
 
 namespace quorv::markers {
 
@@ -48,7 +48,7 @@ struct TrackedMarker {
 /// Loads patterns and markers, runs the detector on each frame and fits every marker's pose,
 /// starting from its previous pose when it was seen in the previous frame.
 class MarkerTracker {
-public:
+  public:
     explicit MarkerTracker(const TrackerParameters& params = TrackerParameters());
 
     /// The camera at the size of the frames that will be analysed.
@@ -79,7 +79,7 @@ public:
     /// The detections and stage timings of the latest frame (timings include the pose fits).
     const DetectionResult& lastDetection() const { return _last; }
 
-private:
+  private:
     struct Model {
         /// One entry per member: pattern and the marker's corners UL, UR, LR, LL in the frame
         /// the pose is given in (the marker's own frame, or the set's).

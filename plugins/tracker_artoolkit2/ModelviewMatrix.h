@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Pose.h"
-
 #include <osg/Matrixd>
+
+#include "Pose.h"
 
 namespace quorv::markers {
 

@@ -86,7 +86,8 @@ std::optional<MultiMarkerConfig> MultiMarkerConfig::parse(const std::string& tex
         member.center = cv::Point2d(v[0], v[1]);
         for (int row = 0; row < 3; ++row) {
             if (!readNumbers(lines[at++], 4, v)) {
-                fail(error, where + "matrix row " + std::to_string(row + 1) + " must be four numbers");
+                fail(error,
+                     where + "matrix row " + std::to_string(row + 1) + " must be four numbers");
                 return std::nullopt;
             }
             for (int col = 0; col < 4; ++col) member.setFromMarker(row, col) = v[col];

@@ -1,7 +1,8 @@
-#include "MarkerConfig.h"
 #include "MultiMarkerConfig.h"
 
 #include <gtest/gtest.h>
+
+#include "MarkerConfig.h"
 
 namespace quorv::markers {
 namespace {
@@ -32,7 +33,8 @@ TEST(MultiMarkerConfigTest, ReadsTheClassicLayoutWithCommentsBlankLinesAndCarria
         crlf += *p;
     }
     // Whitespace-only lines are mended too: the classic reader stumbles on them.
-    const std::string blanks = std::string(kTwoMarkers).replace(std::string(kTwoMarkers).find("\n\n#"), 2, "\n   \t\n");
+    const std::string blanks =
+        std::string(kTwoMarkers).replace(std::string(kTwoMarkers).find("\n\n#"), 2, "\n   \t\n");
     for (const std::string& text : {std::string(kTwoMarkers), crlf, blanks}) {
         std::string error;
         auto config = MultiMarkerConfig::parse(text, &error);
@@ -65,7 +67,8 @@ TEST(MultiMarkerConfigTest, MalformedFilesFailWithAReason) {
         {"centre with one number", replace("5.0 -5.0", "5.0")},
         {"matrix row short", replace(" 1.0000  0.0000 0.0000  -20.0000", " 1.0000  0.0000 0.0000")},
         {"not a rotation", replace(" 0.0000 -1.0000 0.0000", " 0.0000 -2.0000 0.0000")},
-        {"mirror", replace(" 0.0000  0.0000 1.0000    0.0000\n\n", " 0.0000  0.0000 -1.0000    0.0000\n\n")},
+        {"mirror",
+         replace(" 0.0000  0.0000 1.0000    0.0000\n\n", " 0.0000  0.0000 -1.0000    0.0000\n\n")},
         {"not finite", replace("100.0000", "nan")},
     };
     for (const auto& [what, text] : cases) {

@@ -2,19 +2,18 @@
 // either accept or refuse each mutant cleanly (run under AddressSanitizer to catch the rest),
 // and what it accepts must be sane.
 
-#include "MarkerConfig.h"
-#include "MultiMarkerConfig.h"
-#include "Pattern.h"
-#include "TestData.h"
-
-#include <osgart/CameraParameters.h>
-
 #include <gtest/gtest.h>
+#include <osgart/CameraParameters.h>
 
 #include <cmath>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "MarkerConfig.h"
+#include "MultiMarkerConfig.h"
+#include "Pattern.h"
+#include "TestData.h"
 
 namespace quorv::markers {
 namespace {
@@ -28,8 +27,9 @@ std::string readFile(const std::string& path) {
 
 /// One random edit: flip, insert, delete or duplicate bytes, splice in a token, or cut.
 std::string mutate(const std::string& input, std::mt19937& rng) {
-    static const char* const tokens[] = {"-",   "999999999999", "1e308", "nan", "\r", "\n", "#",
-                                         "\0",  " ",            "\\",    "0x1", "-0", "inf", ";"};
+    static const char* const tokens[] = {
+        "-", "999999999999", "1e308", "nan", "\r",  "\n", "#", "\0",
+        " ", "\\",           "0x1",   "-0",  "inf", ";"};
     std::string s = input;
     const int edits = 1 + static_cast<int>(rng() % 8);
     for (int e = 0; e < edits; ++e) {
@@ -38,11 +38,21 @@ std::string mutate(const std::string& input, std::mt19937& rng) {
             case 0:
                 if (at < s.size()) s[at] = static_cast<char>(rng());
                 break;
-            case 1: s.insert(at, 1, static_cast<char>(rng())); break;
-            case 2: s.erase(at, rng() % 16); break;
-            case 3: s.insert(at, s.substr(at, rng() % 64)); break;
-            case 4: s.insert(at, tokens[rng() % (sizeof tokens / sizeof *tokens)]); break;
-            case 5: s.resize(at); break;
+            case 1:
+                s.insert(at, 1, static_cast<char>(rng()));
+                break;
+            case 2:
+                s.erase(at, rng() % 16);
+                break;
+            case 3:
+                s.insert(at, s.substr(at, rng() % 64));
+                break;
+            case 4:
+                s.insert(at, tokens[rng() % (sizeof tokens / sizeof *tokens)]);
+                break;
+            case 5:
+                s.resize(at);
+                break;
         }
     }
     return s;
@@ -79,11 +89,13 @@ TEST(ParserFuzzTest, CameraParserSurvivesMutants) {
     int accepted = 0;
     for (int i = 0; i < kRounds; ++i) {
         std::string bytes = seed;
-        // Mostly same-size flips, so the parser's value checks are reached, not just its size check.
+        // Mostly same-size flips, so the parser's value checks are reached, not just its size
+        // check.
         if (rng() % 4 == 0) {
             bytes = mutate(seed, rng);
         } else {
-            for (int e = 1 + rng() % 4; e > 0; --e) bytes[rng() % bytes.size()] = static_cast<char>(rng());
+            for (int e = 1 + rng() % 4; e > 0; --e)
+                bytes[rng() % bytes.size()] = static_cast<char>(rng());
         }
         std::string error;
         auto camera = osgART::CameraParameters::parse(
@@ -120,7 +132,8 @@ TEST(ParserFuzzTest, MultiMarkerAndConfigStringParsersSurviveMutants) {
         ASSERT_LE(config->members.size(), size_t(MultiMarkerConfig::kMaxMembers));
         for (const auto& m : config->members) {
             ASSERT_GT(m.width, 0);
-            ASSERT_TRUE(std::isfinite(m.width) && std::isfinite(m.center.x) && std::isfinite(m.center.y));
+            ASSERT_TRUE(std::isfinite(m.width) && std::isfinite(m.center.x) &&
+                        std::isfinite(m.center.y));
         }
     }
     EXPECT_GT(accepted, 0);

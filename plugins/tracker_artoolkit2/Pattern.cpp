@@ -40,8 +40,8 @@ std::optional<Pattern> Pattern::parse(const std::string& text, std::string* erro
     const char* p = text.c_str();
     const char* end = p + text.size();
     for (int i = 0; i < kFileValues; ++i) {
-        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' ||
-                           *p == '\f'))
+        while (p < end &&
+               (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f'))
             ++p;
         if (p == end) {
             fail(error, "holds " + std::to_string(i) + " numbers, a pattern needs " +
@@ -54,8 +54,8 @@ std::optional<Pattern> Pattern::parse(const std::string& text, std::string* erro
         if (*p == '+' || *p == '-') ++p;
         const char* digits = p;
         while (p < end && *p >= '0' && *p <= '9') ++p;
-        const bool separated = p == end || *p == ' ' || *p == '\t' || *p == '\n' ||
-                               *p == '\r' || *p == '\v' || *p == '\f';
+        const bool separated = p == end || *p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' ||
+                               *p == '\v' || *p == '\f';
         if (p == digits || !separated || p - start > 6) {
             fail(error, "number " + std::to_string(i + 1) + " is not an integer");
             return std::nullopt;

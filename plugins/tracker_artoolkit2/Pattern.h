@@ -51,7 +51,7 @@ struct PatternImage {
 /// A pattern as stored in a file: the template in its four orientations. Block k is block 0
 /// (the pattern upright) turned k x 90 degrees counter-clockwise.
 class Pattern {
-public:
+  public:
     static Pattern fromUpright(const PatternImage& upright);
 
     /// Reads a pattern file. The reader takes the first 3072 whitespace-separated integers
@@ -69,7 +69,7 @@ public:
     /// Orientation block k (0..3).
     const PatternImage& block(int k) const { return _blocks[k]; }
 
-private:
+  private:
     std::array<PatternImage, 4> _blocks{};
 };
 

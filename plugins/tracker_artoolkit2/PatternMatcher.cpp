@@ -1,9 +1,8 @@
 #include "PatternMatcher.h"
 
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 namespace quorv::markers {
 namespace {
@@ -30,8 +29,9 @@ double normalise(std::array<float, N>& v) {
 std::array<float, kCells> greyOf(const PatternImage& image) {
     std::array<float, kCells> grey;
     for (int i = 0; i < kCells; ++i)
-        grey[i] = (float(image.values[i]) + image.values[kCells + i] + image.values[2 * kCells + i]) /
-                  3.0f;
+        grey[i] =
+            (float(image.values[i]) + image.values[kCells + i] + image.values[2 * kCells + i]) /
+            3.0f;
     return grey;
 }
 
@@ -135,7 +135,8 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
     const int white = inner[kCells * 9 / 10];
     if (white - black < params.minBorderContrast) return out;
     const double middle = 0.5 * (black + white);
-    const int below = static_cast<int>(std::count_if(dark, dark + nDark, [&](int v) { return v < middle; }));
+    const int below =
+        static_cast<int>(std::count_if(dark, dark + nDark, [&](int v) { return v < middle; }));
     out.borderOk = below >= params.minBorderDarkFraction * nDark;
     return out;
 }

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "Pattern.h"
-
-#include <opencv2/core.hpp>
-
 #include <array>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
+
+#include "Pattern.h"
 
 namespace quorv::markers {
 
@@ -61,7 +60,7 @@ struct Match {
 
 /// The loaded patterns, prepared for correlation.
 class PatternMatcher {
-public:
+  public:
     /// Adds a pattern; returns its index.
     int add(const Pattern& pattern);
     int size() const { return static_cast<int>(_blocks.size() / 4); }
@@ -70,7 +69,7 @@ public:
     /// first. Applies no minimum confidence.
     Match match(const PatternImage& sample, const MatchParameters& params) const;
 
-private:
+  private:
     /// Every block of every pattern, mean removed and scaled to unit length, in colour
     /// (768 values) and in grey (256 values).
     std::vector<std::array<float, kPatternValues>> _blocks;

@@ -1,11 +1,12 @@
 #include "Pattern.h"
-#include "TestData.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "TestData.h"
 
 namespace quorv::markers {
 namespace {

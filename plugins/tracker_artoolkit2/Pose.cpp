@@ -1,9 +1,8 @@
 #include "Pose.h"
 
-#include <opencv2/calib3d.hpp>
-
 #include <cmath>
 #include <limits>
+#include <opencv2/calib3d.hpp>
 
 namespace quorv::markers {
 namespace {
@@ -61,14 +60,19 @@ Pose refinePose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
             const double r[2] = {(k(0, 0) * c[0] + k(0, 1) * c[1]) * iz + k(0, 2) - image[i].x,
                                  k(1, 1) * c[1] * iz + k(1, 2) - image[i].y};
             // d(u, v)/d(camera point)
-            const double du[3] = {k(0, 0) * iz, k(0, 1) * iz, -(k(0, 0) * c[0] + k(0, 1) * c[1]) * iz2};
+            const double du[3] = {k(0, 0) * iz, k(0, 1) * iz,
+                                  -(k(0, 0) * c[0] + k(0, 1) * c[1]) * iz2};
             const double dv[3] = {0.0, k(1, 1) * iz, -k(1, 1) * c[1] * iz2};
             // d(camera point)/dw = -[R x]_cross, d(camera point)/dt = I
             const double* rows[2] = {du, dv};
             for (int e = 0; e < 2; ++e) {
                 const double* d = rows[e];
-                const double j[6] = {d[1] * -rx[2] + d[2] * rx[1], d[0] * rx[2] + d[2] * -rx[0],
-                                     d[0] * -rx[1] + d[1] * rx[0], d[0], d[1], d[2]};
+                const double j[6] = {d[1] * -rx[2] + d[2] * rx[1],
+                                     d[0] * rx[2] + d[2] * -rx[0],
+                                     d[0] * -rx[1] + d[1] * rx[0],
+                                     d[0],
+                                     d[1],
+                                     d[2]};
                 for (int a = 0; a < 6; ++a) {
                     jtr[a] += j[a] * r[e];
                     for (int b = 0; b <= a; ++b) jtj(a, b) += j[a] * j[b];
@@ -102,9 +106,8 @@ Pose refinePose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
     return pose;
 }
 
-double rmsReprojection(const std::vector<cv::Point3d>& model,
-                       const std::vector<cv::Point2d>& image, const cv::Matx33d& k,
-                       const Pose& pose) {
+double rmsReprojection(const std::vector<cv::Point3d>& model, const std::vector<cv::Point2d>& image,
+                       const cv::Matx33d& k, const Pose& pose) {
     return std::sqrt(squaredError(model, image, k, pose) / model.size());
 }
 
@@ -175,11 +178,13 @@ PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
         if (fits[i].rmsError < fits[best].rmsError) best = i;
     if (previous) {
         // Among the fits nearly as good as the best, keep the one nearest last frame's.
-        double nearest = rotationAngleDegrees(fits[best].cameraFromModel.rotation, previous->rotation);
+        double nearest =
+            rotationAngleDegrees(fits[best].cameraFromModel.rotation, previous->rotation);
         const size_t bestByError = best;
         for (size_t i = 0; i < fits.size(); ++i) {
             if (fits[i].rmsError > fits[bestByError].rmsError + params.ambiguityTolerance) continue;
-            const double angle = rotationAngleDegrees(fits[i].cameraFromModel.rotation, previous->rotation);
+            const double angle =
+                rotationAngleDegrees(fits[i].cameraFromModel.rotation, previous->rotation);
             if (angle < nearest - 1e-9) {
                 nearest = angle;
                 best = i;

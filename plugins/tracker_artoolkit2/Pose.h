@@ -1,8 +1,7 @@
 #pragma once
 
-#include <opencv2/core.hpp>
-
 #include <array>
+#include <opencv2/core.hpp>
 #include <vector>
 
 namespace quorv::markers {

@@ -1,9 +1,8 @@
 #include "QuadCandidates.h"
 
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 namespace quorv::markers {
 namespace {
@@ -69,7 +68,8 @@ std::vector<Quad> findQuads(const BinaryImage& binary, cv::Size imageSize,
         quad.area = area;
         quads.push_back(quad);
     }
-    std::sort(quads.begin(), quads.end(), [](const Quad& a, const Quad& b) { return a.area > b.area; });
+    std::sort(quads.begin(), quads.end(),
+              [](const Quad& a, const Quad& b) { return a.area > b.area; });
     if (static_cast<int>(quads.size()) > params.maxCandidates) quads.resize(params.maxCandidates);
     return quads;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "Threshold.h"
-
-#include <opencv2/core.hpp>
-
 #include <array>
+#include <opencv2/core.hpp>
 #include <vector>
+
+#include "Threshold.h"
 
 namespace quorv::markers {
 

@@ -2,18 +2,17 @@
 // stage and, on request, every frame's detections as JSON lines for scoring by other tools.
 
 #include <MarkerTracker.h>
-
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
+#include <dirent.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 #include <string>
 #include <vector>
 
@@ -23,7 +22,8 @@ using quorv::markers::MarkerTracker;
 
 const char* const kUsage =
     "usage: quorv-bench-tracker INPUT --camera FILE --pattern FILE:WIDTH [--pattern ...]\n"
-    "                           [--json OUT] [--repeat N] [--threads N] [--threshold fixed|adaptive]\n"
+    "                           [--json OUT] [--repeat N] [--threads N] [--threshold "
+    "fixed|adaptive]\n"
     "                           [--downscale 1|2|4]\n"
     "  INPUT            a video file, a PNG sequence pattern (frames/f_%05d.png) or a folder of\n"
     "                   PNG files (taken in name order)\n"
@@ -43,7 +43,7 @@ int usage(const std::string& why) {
 
 /// Frames from a video file, a printf-style PNG pattern or a folder of PNG files.
 class FrameSource {
-public:
+  public:
     bool open(const std::string& input) {
         _files.clear();
         _next = 0;
@@ -79,7 +79,7 @@ public:
         return !frame.empty();
     }
 
-private:
+  private:
     std::unique_ptr<cv::VideoCapture> _video;
     std::vector<std::string> _files;
     size_t _next = 0;
@@ -143,14 +143,17 @@ int main(int argc, char** argv) {
             }
             patterns.emplace_back(v, width);
         } else if (arg == "--repeat") {
-            if (!value(v) || (repeat = std::atoi(v.c_str())) < 1) return usage("--repeat wants N >= 1");
+            if (!value(v) || (repeat = std::atoi(v.c_str())) < 1)
+                return usage("--repeat wants N >= 1");
         } else if (arg == "--threads") {
-            if (!value(v) || (threads = std::atoi(v.c_str())) < 1) return usage("--threads wants N >= 1");
+            if (!value(v) || (threads = std::atoi(v.c_str())) < 1)
+                return usage("--threads wants N >= 1");
         } else if (arg == "--threshold") {
-            if (!value(v) || (v != "fixed" && v != "adaptive")) return usage("--threshold fixed|adaptive");
-            params.detector.threshold.method = v == "fixed"
-                                                   ? quorv::markers::ThresholdParameters::Method::Fixed
-                                                   : quorv::markers::ThresholdParameters::Method::Adaptive;
+            if (!value(v) || (v != "fixed" && v != "adaptive"))
+                return usage("--threshold fixed|adaptive");
+            params.detector.threshold.method =
+                v == "fixed" ? quorv::markers::ThresholdParameters::Method::Fixed
+                             : quorv::markers::ThresholdParameters::Method::Adaptive;
         } else if (arg == "--downscale") {
             if (!value(v)) return usage("--downscale wants 1, 2 or 4");
             params.detector.threshold.downscale = std::atoi(v.c_str());
@@ -227,7 +230,8 @@ int main(int argc, char** argv) {
                 const auto& d = result.detections[i];
                 // Patterns are single markers in load order, so pattern index = marker index.
                 const auto& state = tracker.marker(d.pattern);
-                std::snprintf(buffer, sizeof buffer, "%s{\"pattern\":\"%s\",\"confidence\":%.4f,\"corners\":[",
+                std::snprintf(buffer, sizeof buffer,
+                              "%s{\"pattern\":\"%s\",\"confidence\":%.4f,\"corners\":[",
                               i ? "," : "", names[d.pattern].c_str(), d.confidence);
                 *json << buffer;
                 for (int k = 0; k < 4; ++k) {
@@ -254,9 +258,9 @@ int main(int argc, char** argv) {
                  "frames %d (%dx%d), %zu runs, patterns %zu, frames with a detection %d\n"
                  "median ms: grey %.3f  threshold %.3f  contours %.3f  corners %.3f  identify %.3f"
                  "  pose %.3f  total %.3f\n",
-                 frames, size.width, size.height, series.total.size(), patterns.size(), withDetection,
-                 median(series.grey), median(series.threshold), median(series.contours),
-                 median(series.corners), median(series.identify), median(series.pose),
-                 median(series.total));
+                 frames, size.width, size.height, series.total.size(), patterns.size(),
+                 withDetection, median(series.grey), median(series.threshold),
+                 median(series.contours), median(series.corners), median(series.identify),
+                 median(series.pose), median(series.total));
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <osgDB/Registry>
 
 #include <algorithm>
+#include <vector>
 
 bool MovieRecord::load(osg::MatrixTransform* parentTransform, const std::string& file) {
     parent = parentTransform;
@@ -29,11 +30,18 @@ MovieManager::MovieManager() {
 }
 
 MovieManager::~MovieManager() {
+    // Every stream stops (and its thread ends) before any node leaves the scene.
+    std::vector<MovieRecord*> records;
     for (auto& entry : movies) {
-        MovieRecord& record = entry.second;
-        record.movie->quit(true);
-        record.parent->removeChild(record.childIndex, 1);
+        entry.second.movie->quit(true);
+        records.push_back(&entry.second);
     }
+    // Holders go by their recorded positions, the last added first, so that taking one out
+    // never shifts another that is still to go (two movies may share a marker).
+    std::stable_sort(records.begin(), records.end(), [](const MovieRecord* a, const MovieRecord* b) {
+        return a->childIndex > b->childIndex;
+    });
+    for (MovieRecord* record : records) record->parent->removeChild(record->childIndex, 1);
     movies.clear();
 }
 

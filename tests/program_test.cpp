@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -44,7 +45,8 @@ protected:
 
     /// Starts the program in the exhibit folder, in a 640x480 window at the screen's corner.
     std::unique_ptr<Process> start(const std::string& workingDirectory,
-                                   const std::string& program = buildDir() + "/quorv") {
+                                   const std::string& program = buildDir() + "/quorv",
+                                   const std::map<std::string, std::string>& extra = {}) {
         Process::Options options;
         options.program = program;
         options.workingDirectory = workingDirectory;
@@ -53,7 +55,15 @@ protected:
                                {"OSG_WINDOW", "0 0 640 480"},
                                {"QUORV_PLUGIN_PATH", ""},
                                {"SDL_AUDIODRIVER", "dummy"}};
+        for (const auto& [key, value] : extra) options.environment[key] = value;
         return std::make_unique<Process>(options);
+    }
+
+    /// Confirms the loading notice by a key press.
+    void confirmNotice(Process& quorv) {
+        const unsigned long notice = findWindow(server->display(), kCaption, 20s);
+        ASSERT_NE(notice, 0u) << quorv.standardError();
+        pressKey(server->display(), "Return", notice);
     }
 
     /// Checks the window's picture against the fed frame at every block centre.
@@ -160,6 +170,37 @@ TEST_F(ProgramTest, MissingCalibrationIsFatalAfterYeah) {
               std::string::npos)
         << quorv->standardError();
     EXPECT_EQ(findWindow(server->display(), kCaption, 0ms), 0u);
+}
+
+const std::string kMarkerLines = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n";
+
+TEST_F(ProgramTest, MissingModelsAreReportedAndTheExhibitStillRuns) {
+    const std::string folder = freshFolder("no-models");
+    shell("cp -r " + sourceDir() + "/exhibit/. " + folder + "/ && rm -rf " + folder + "/media_Tovarin");
+    auto quorv = start(folder);
+    confirmNotice(*quorv);
+    expectFedFrameOnScreen();
+    pressKey(server->display(), "Escape");
+    EXPECT_EQ(quorv->wait(15s), 0) << quorv->standardError();
+    EXPECT_EQ(quorv->standardOutput(), "yeah\n" + kMarkerLines + kMarkerLines + kMarkerLines +
+                                           " could not find model \n could not find model \n"
+                                           "Got movie\n");
+}
+
+TEST_F(ProgramTest, ARefusedMarkerEndsTheSetUpWithTheFirstOneRegistered) {
+    const std::string log = freshFolder("refused") + "/configs.txt";
+    auto quorv = start(sourceDir() + "/exhibit", buildDir() + "/quorv",
+                       {{"QUORV_PLUGIN_PATH", buildDir() + "/tests/scripted-plugins"},
+                        {"QUORV_TRACKER_REFUSE", "patt.camara"},
+                        {"QUORV_TRACKER_LOG", log}});
+    confirmNotice(*quorv);
+    EXPECT_EQ(quorv->wait(20s), 255);
+    EXPECT_EQ(quorv->standardOutput(), "yeah\n" + kMarkerLines + "ADDMARKER\nIN\nOUT\n");
+    EXPECT_NE(quorv->standardError().find("Could not add marker!"), std::string::npos)
+        << quorv->standardError();
+    // The tracker was asked for the first two markers only; nothing else was loaded.
+    EXPECT_EQ(shell("cat " + log), "single;data_Tovarin\\patt.tovex;120;0;0\n"
+                                   "single;data_Tovarin\\patt.camara;120;0;0\n");
 }
 
 }  // namespace

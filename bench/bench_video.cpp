@@ -5,12 +5,20 @@
 //       as its camera, and measures for every new video frame the time from the moment the
 //       capture thread had it complete to the end of the first draw that shows it (after
 //       glFinish). Needs a display (DISPLAY); a 640x480 window is used.
+//   quorv-bench-video frameloop EXHIBIT_DIR FEED [SECONDS]
+//       Sets up the whole exhibit in EXHIBIT_DIR (markers, models, phrase, movie) with FEED as
+//       its camera and runs the program's frame loop: frame, movie update, phrase cue. Reports
+//       the time of each pass and how many of them had the movie playing. Needs a display.
 //   quorv-bench-video capture FEED [SECONDS]
 //       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
 //       sampled from /proc every second.
 #include "CaptureVideo.h"
 
+#include <App.h>
+#include <MovieManager.h>
 #include <OsgArt.h>
+#include <SoundCue.h>
+#include <SoundLibrary.h>
 #include <osgart/PluginManager.h>
 
 #include <osg/GL>
@@ -125,6 +133,38 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     return 0;
 }
 
+int frameLoop(const std::string& exhibit, const std::string& feed, double seconds) {
+    setenv("QUORV_VIDEO", feed.c_str(), 1);
+    if (!std::getenv("OSG_WINDOW")) setenv("OSG_WINDOW", "0 0 640 480", 1);
+    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+    if (chdir(exhibit.c_str()) != 0) {
+        std::fprintf(stderr, "cannot enter %s\n", exhibit.c_str());
+        return 1;
+    }
+    App app;
+    app.setUpExhibit();
+    const auto& movies = app.movieManager->getMovies();
+    osg::ImageStream* movie = movies.empty() ? nullptr : movies.begin()->second.movie;
+    SoundCue cue;
+    std::vector<double> all, playing;
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!app.viewer->done() && Clock::now() < end) {
+        const auto start = Clock::now();
+        app.viewer->frame();
+        app.movieManager->update();
+        cue.apply(app.viewer->isMarkerVisible(SoundCue::kMarker), *app.soundLibrary);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        all.push_back(ms);
+        if (movie && movie->getStatus() == osg::ImageStream::PLAYING) playing.push_back(ms);
+    }
+    app.tearDown();
+    std::printf("frame loop passes: %zu, with the movie playing: %zu\n", all.size(), playing.size());
+    std::printf("pass time, all: median %.2f ms, p99 %.2f ms\n", median(all), percentile(all, 0.99));
+    std::printf("pass time, movie playing: median %.2f ms, p99 %.2f ms\n", median(playing),
+                percentile(playing, 0.99));
+    return 0;
+}
+
 /// utime + stime of one thread of this process, in seconds.
 double threadCpuSeconds(long tid) {
     std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
@@ -180,9 +220,12 @@ int capture(const std::string& feed, double seconds) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "latency" && argc >= 4) return latency(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
+    if (mode == "frameloop" && argc >= 4)
+        return frameLoop(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 20.0);
     if (mode == "capture" && argc >= 3) return capture(argv[2], argc > 3 ? std::atof(argv[3]) : 10.0);
     std::fprintf(stderr,
                  "usage: quorv-bench-video latency EXHIBIT_DIR FEED [SECONDS]\n"
+                 "       quorv-bench-video frameloop EXHIBIT_DIR FEED [SECONDS]\n"
                  "       quorv-bench-video capture FEED [SECONDS]\n");
     return 2;
 }

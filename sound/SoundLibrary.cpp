@@ -75,7 +75,11 @@ bool SoundLibrary::stopSound(std::string key, bool restart, int loops) {
     const auto found = channels.find(key);
     if (found == channels.end()) return false;
     const int channel = found->second;
-    if (!Mix_Playing(channel) && !Mix_Paused(channel)) return false;
+    // A halted channel keeps the pause stamp it had (halting does not clear it), so the pause
+    // flag alone would call a sound that was stopped earlier still active. A paused sound is
+    // still playing as far as the mixer counts, so playing is what tells an active channel.
+    const bool paused = Mix_Paused(channel) && Mix_Playing(channel);
+    if (!Mix_Playing(channel) && !paused) return false;
     Mix_Pause(channel);
     Mix_HaltChannel(channel);
     if (!restart) return true;

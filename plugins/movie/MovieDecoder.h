@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
+
 #include <string>
 
 /// Reads a movie file picture by picture through OpenCV's FFmpeg back end. Every picture comes
@@ -9,7 +10,7 @@
 ///
 /// Not thread safe: one thread at a time uses a decoder.
 class MovieDecoder {
-  public:
+public:
     /// Frame rate assumed when the file does not state a usable one.
     static constexpr double kFallbackFramesPerSecond = 25.0;
 
@@ -27,7 +28,7 @@ class MovieDecoder {
     cv::Size size() const { return _size; }
     double framesPerSecond() const { return _framesPerSecond; }
 
-  private:
+private:
     /// Makes a decoded picture 3-channel BGR at `_size`, in place; false for pictures of
     /// another depth or channel count.
     bool normalise(cv::Mat& picture);

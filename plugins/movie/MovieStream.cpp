@@ -138,6 +138,8 @@ void MovieStream::startThread() {
     }
     LiveStreams::instance().add(this);
     _thread = std::thread(&MovieStream::playbackLoop, this);
+    // Named from here so that the name is in place when play returns.
+    pthread_setname_np(_thread.native_handle(), "quorv-movie");
 }
 
 void MovieStream::update(osg::NodeVisitor*) {
@@ -189,7 +191,6 @@ bool MovieStream::decodeNext(bool looping) {
 }
 
 void MovieStream::playbackLoop() {
-    pthread_setname_np(pthread_self(), "quorv-movie");
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / _framesPerSecond));
     Clock::time_point runStart;

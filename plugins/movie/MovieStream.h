@@ -1,14 +1,16 @@
 #pragma once
 
+#include "MovieDecoder.h"
+
+#include <osg/ImageStream>
+
+#include <opencv2/core.hpp>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <opencv2/core.hpp>
-#include <osg/ImageStream>
 #include <string>
 #include <thread>
-
-#include "MovieDecoder.h"
 
 /// A movie file as an image that plays: 8-bit BGR pictures, row 0 the movie's top row, decoded
 /// on a playback thread of its own ("quorv-movie", started by the first `play`) and paced at the
@@ -30,7 +32,7 @@
 /// pace. With NO_LOOPING the last picture stays and the status turns PAUSED at the `update` that
 /// shows it; the next `play` starts from the beginning.
 class MovieStream : public osg::ImageStream {
-  public:
+public:
     /// Opens the movie at `path` and puts its first picture in the image, status PAUSED. Null,
     /// with the reason in `why`, when the file cannot be decoded.
     static osg::ref_ptr<MovieStream> open(const std::string& path, std::string* why);
@@ -51,11 +53,11 @@ class MovieStream : public osg::ImageStream {
     /// Copies the newest decoded picture into the image (main thread).
     void update(osg::NodeVisitor* visitor) override;
 
-  protected:
+protected:
     ~MovieStream() override;
     void applyLoopingMode() override;
 
-  private:
+private:
     MovieStream(std::unique_ptr<MovieDecoder> decoder, const cv::Mat& first);
 
     void startThread();

@@ -5,16 +5,18 @@
 //   MOVIE    default: exhibit/videos_Tovarin/Tovarin.mpg (640x480, 25 fps, MPEG-1)
 //   SECONDS  how many 1-s samples to take, default 20
 //
-// Prints the median, lowest and highest of the samples for the playback thread (utime + stime
-// from /proc/self/task/<id>/stat), the median for the whole process (FFmpeg may run helper
-// threads of its own) and the median number of pictures shown per second.
+// Prints the median, lowest and highest of the samples for the playback thread, the median for
+// the whole process (FFmpeg runs slice threads of its own, and the main thread copies pictures)
+// and the median number of pictures shown per second. CPU time is read from the kernel's
+// per-thread CPU clock, found by the thread's id under /proc/self/task: the same utime + stime
+// that /proc/<id>/stat gives, in nanoseconds instead of 10-ms ticks.
 #include <support/Paths.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <osg/ImageStream>
@@ -22,7 +24,6 @@
 #include <osgDB/FileUtils>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,30 +32,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// utime + stime, in clock ticks, of the task whose stat file this is.
-long cpuTicks(const std::string& statPath) {
-    std::ifstream file(statPath);
-    std::string line;
-    std::getline(file, line);
-    const size_t end = line.rfind(')');
-    if (end == std::string::npos) return -1;
-    std::istringstream fields(line.substr(end + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {  // fields counted as in proc(5)
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) stime = std::stol(field);
-    }
-    return utime + stime;
+/// Seconds of CPU the clock has counted.
+double cpuSeconds(clockid_t clock) {
+    timespec time{};
+    clock_gettime(clock, &time);
+    return time.tv_sec + time.tv_nsec * 1e-9;
 }
 
-std::string playbackThread() {
+/// The CPU clock of the thread with this kernel id (Linux encodes it as ~id << 3 | 6, the
+/// way pthread_getcpuclockid does for threads of our own).
+clockid_t threadCpuClock(long id) { return static_cast<clockid_t>((~id << 3) | 6); }
+
+/// Kernel id of the playback thread, 0 when there is none.
+long playbackThread() {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string name;
-        if (std::getline(comm, name) && name == "quorv-movie") return task.path().string();
+        if (std::getline(comm, name) && name == "quorv-movie")
+            return std::stol(task.path().filename().string());
     }
-    return {};
+    return 0;
 }
 
 double median(std::vector<double> values) {
@@ -83,19 +80,19 @@ int main(int argc, char** argv) {
                 stream->t(), stream->getFrameRate(), samples);
 
     stream->play();
-    const std::string thread = playbackThread();
-    if (thread.empty()) {
+    const long thread = playbackThread();
+    if (thread == 0) {
         std::fprintf(stderr, "quorv-bench-movie: no playback thread\n");
         return 1;
     }
-    const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+    const clockid_t threadClock = threadCpuClock(thread);
     std::vector<double> threadPercent, processPercent, picturesPerSecond;
     auto next = Clock::now();
     // One warm-up second, not counted.
     for (int second = -1; second < samples; ++second) {
         const auto start = Clock::now();
-        const long threadStart = cpuTicks(thread + "/stat");
-        const long processStart = cpuTicks("/proc/self/stat");
+        const double threadStart = cpuSeconds(threadClock);
+        const double processStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         const unsigned int modifiedStart = stream->getModifiedCount();
         unsigned int lastModified = modifiedStart, pictures = 0;
         while (Clock::now() - start < std::chrono::seconds(1)) {
@@ -109,19 +106,18 @@ int main(int argc, char** argv) {
         }
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (second < 0) continue;
-        threadPercent.push_back(100.0 * (cpuTicks(thread + "/stat") - threadStart) /
-                                ticksPerSecond / elapsed);
-        processPercent.push_back(100.0 * (cpuTicks("/proc/self/stat") - processStart) /
-                                 ticksPerSecond / elapsed);
+        threadPercent.push_back(100.0 * (cpuSeconds(threadClock) - threadStart) / elapsed);
+        processPercent.push_back(100.0 * (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart) /
+                                 elapsed);
         picturesPerSecond.push_back(pictures / elapsed);
     }
     stream->quit(true);
 
-    std::printf("playback thread CPU, %% of one core: median %.1f  (min %.1f, max %.1f)\n",
+    std::printf("playback thread CPU, %% of one core: median %.2f  (min %.2f, max %.2f)\n",
                 median(threadPercent),
                 *std::min_element(threadPercent.begin(), threadPercent.end()),
                 *std::max_element(threadPercent.begin(), threadPercent.end()));
-    std::printf("whole process CPU, %% of one core: median %.1f\n", median(processPercent));
+    std::printf("whole process CPU, %% of one core: median %.2f\n", median(processPercent));
     std::printf("pictures shown per second: median %.1f\n", median(picturesPerSecond));
     return 0;
 }

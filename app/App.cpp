@@ -6,6 +6,9 @@
 #include <OsgArt.h>
 #include <SoundLibrary.h>
 
+#include <fstream>
+
+#include <osgDB/FileNameUtils>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
 
@@ -24,6 +27,18 @@ const char* const kCharacterFile = "media_Tovarin/tarmeliaCentrado.osg";
 const char* const kPlayFile = "media_Tovarin/Play.3ds";
 const char* const kMovieFile = "videos_Tovarin/Tovarin.mpg";
 const char* const kMovieName = "Tovarin";
+
+/// Reads a model through osgDB. A file that is empty, or a .3ds file that does not start with
+/// the format's main chunk, gives no model without being handed to the reader: the 3DS reader
+/// never returns on an empty file.
+osg::Node* readModel(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char head[2] = {0, 0};
+    if (!file.read(head, 2)) return nullptr;
+    const std::string extension = osgDB::getLowerCaseFileExtension(path);
+    if (extension == "3ds" && (head[0] != 0x4D || head[1] != 0x4D)) return nullptr;
+    return osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
+}
 
 }  // namespace
 
@@ -44,14 +59,12 @@ void App::setUpExhibit() {
     osg::Matrixd holderMatrix;
     holderMatrix.makeTranslate(osg::Vec3f(0.0f, 30.0f, 0.0f));
     osg::ref_ptr<osg::MatrixTransform> characterHolder = new osg::MatrixTransform(holderMatrix);
-    osg::ref_ptr<osg::Node> character =
-        osgDB::readNodeFile(kCharacterFile, osgDB::Registry::instance()->getOptions());
+    osg::ref_ptr<osg::Node> character = readModel(kCharacterFile);
     OsgArt::attachModel(characterHolder.get(), character.get(), osg::Vec3d(0, 0, 0),
                         osg::Vec3d(20, 20, 20));
     viewer->getMarkerTransform(kCharacterMarker)->addChild(characterHolder.get());
 
-    osg::ref_ptr<osg::Node> play =
-        osgDB::readNodeFile(kPlayFile, osgDB::Registry::instance()->getOptions());
+    osg::ref_ptr<osg::Node> play = readModel(kPlayFile);
     OsgArt::attachModel(viewer->getMarkerTransform(kPlayMarker), play.get(), osg::Vec3d(0, 0, 0),
                         osg::Vec3d(1, 1, 1));
 

@@ -142,7 +142,7 @@ void CaptureVideo::captureLoop() {
             }
             _sourceOpen = true;
             if (reportedLoss)
-                osg::notify(osg::NOTICE) << "Quorv video: " << _source->description()
+                osg::notify(osg::WARN) << "Quorv video: " << _source->description()
                                          << " is back" << std::endl;
             reportedLoss = false;
         }

@@ -31,8 +31,11 @@ osg::ImageStream* OsgArt::createMovieNode(osg::Group* parent, std::string fileNa
                                                        osg::Vec3(180.0f, 0.0f, 0.0f),
                                                        osg::Vec3(0.0f, h, 0.0f), 0.0f, height,
                                                        width, 0.0f));
-    geode->getOrCreateStateSet()->setTextureAttributeAndModes(0, texture.get(),
-                                                              osg::StateAttribute::ON);
+    osg::StateSet* state = geode->getOrCreateStateSet();
+    state->setTextureAttributeAndModes(0, texture.get(), osg::StateAttribute::ON);
+    // The picture changes while the movie plays: a frame's drawing must be done with it before
+    // the next update traversal brings in the next picture.
+    state->setDataVariance(osg::Object::DYNAMIC);
     parent->addChild(geode.get());
     return movie.get();
 }

@@ -67,6 +67,8 @@ struct View {
     double x, y, z, roll, pitch, yaw;
 };
 
+void PrintTo(const View& view, std::ostream* out) { *out << view.name; }
+
 class RegistrationTest : public ::testing::TestWithParam<View> {
   protected:
     /// A private exhibit folder whose Play sign is the square.

@@ -4,6 +4,8 @@
 #include "App.h"
 #include "LoadingNotice.h"
 
+#include <OsgArt.h>
+
 int main() {
     App app;
     showLoadingNotice("Cargando Quorv",
@@ -13,5 +15,8 @@ int main() {
     app.setUpExhibit();
     app.runFrameLoop();
     app.tearDown();
+    // The viewer outlives the application record; its drawing and capture threads stop here,
+    // before the process's static data goes.
+    app.viewer->stopThreads();
     return 0;
 }

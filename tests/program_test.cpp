@@ -172,6 +172,22 @@ TEST_F(ProgramTest, MissingCalibrationIsFatalAfterYeah) {
     EXPECT_EQ(findWindow(server->display(), kCaption, 0ms), 0u);
 }
 
+TEST_F(ProgramTest, EndsCleanlyOnAnImageSequenceCamera) {
+    // Image sequences are read through a decoder registry that the capture thread creates on
+    // its first frame; the thread must be stopped before the process tears such data down.
+    const std::string folder = freshFolder("sequence");
+    for (int i = 0; i < 10; ++i)
+        cv::imwrite(folder + "/f_" + std::to_string(i) + ".png", blockFrame());
+    for (int run = 0; run < 3; ++run) {
+        auto quorv = start(sourceDir() + "/exhibit", buildDir() + "/quorv",
+                           {{"QUORV_VIDEO", folder + "/f_%d.png"}});
+        confirmNotice(*quorv);
+        expectFedFrameOnScreen();
+        pressKey(server->display(), "Escape");
+        EXPECT_EQ(quorv->wait(15s), 0) << "run " << run << ": " << quorv->standardError();
+    }
+}
+
 const std::string kMarkerLines = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n";
 
 TEST_F(ProgramTest, MissingModelsAreReportedAndTheExhibitStillRuns) {

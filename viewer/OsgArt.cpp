@@ -78,6 +78,11 @@ OsgArt::~OsgArt() {
     if (_instance == this) _instance = nullptr;
 }
 
+void OsgArt::stopThreads() {
+    stopThreading();
+    if (video.valid()) video->close(true);
+}
+
 osgART::VideoLayer* OsgArt::createVideoBackground(osgART::Video* video) {
     auto* layer = new osgART::VideoLayer;
     layer->setSize(*video);

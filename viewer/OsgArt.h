@@ -48,6 +48,11 @@ public:
     /// Whether the registered marker whose transform is this very object is seen.
     bool isTransformVisible(osg::ref_ptr<osg::MatrixTransform> transform);
 
+    /// Stops the video capture (waiting for its thread) and the viewer's own threads. For the
+    /// end of the process: the viewer itself is never destroyed, and no thread of it may still
+    /// run while the libraries' static data is torn down.
+    void stopThreads();
+
     /// The marker registry, in key order (read-only view, for inspection).
     const MarkerRegistry& getMarkers() const { return markers; }
 

@@ -21,4 +21,6 @@ if [ -n "${QUORV_SANITIZE:-}" ]; then
 fi
 bash scripts/build.sh "${extra[@]}"
 cd "${BUILD_DIR:-$top/build}"
-ctest --output-on-failure -j"${JOBS:-2}" --timeout 900
+# Tests run one at a time: many drive the real program on a private X server and compare its
+# picture and sound with what they expect, which is more dependable without a neighbour.
+ctest --output-on-failure -j"${TEST_JOBS:-1}" --timeout 900

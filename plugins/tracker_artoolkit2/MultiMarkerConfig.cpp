@@ -1,5 +1,7 @@
 #include "MultiMarkerConfig.h"
 
+#include "SmallFile.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -106,20 +108,11 @@ std::optional<MultiMarkerConfig> MultiMarkerConfig::parse(const std::string& tex
 
 std::optional<MultiMarkerConfig> MultiMarkerConfig::read(const std::string& path,
                                                          std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        fail(error, path + ": cannot open");
-        return std::nullopt;
-    }
-    std::string text(static_cast<size_t>(kMaxFileBytes) + 1, '\0');
-    in.read(text.data(), kMaxFileBytes + 1);
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (static_cast<std::streamsize>(text.size()) > kMaxFileBytes) {
-        fail(error, path + ": too large for a multi-marker configuration");
-        return std::nullopt;
-    }
+    const auto text =
+        readSmallFile(path, kMaxFileBytes, "a multi-marker configuration", error);
+    if (!text) return std::nullopt;
     std::string why;
-    auto config = parse(text, &why);
+    auto config = parse(*text, &why);
     if (!config) fail(error, path + ": " + why);
     return config;
 }

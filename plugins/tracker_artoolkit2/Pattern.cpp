@@ -1,5 +1,7 @@
 #include "Pattern.h"
 
+#include "SmallFile.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -73,20 +75,10 @@ std::optional<Pattern> Pattern::parse(const std::string& text, std::string* erro
 }
 
 std::optional<Pattern> Pattern::load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        fail(error, path + ": cannot open");
-        return std::nullopt;
-    }
-    std::string text(static_cast<size_t>(kMaxFileBytes) + 1, '\0');
-    in.read(text.data(), kMaxFileBytes + 1);
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (static_cast<std::streamsize>(text.size()) > kMaxFileBytes) {
-        fail(error, path + ": too large for a pattern file");
-        return std::nullopt;
-    }
+    const auto text = readSmallFile(path, kMaxFileBytes, "a pattern file", error);
+    if (!text) return std::nullopt;
     std::string why;
-    auto pattern = parse(text, &why);
+    auto pattern = parse(*text, &why);
     if (!pattern) fail(error, path + ": " + why);
     return pattern;
 }

@@ -4,9 +4,9 @@
 # The picture comes from QUORV_VIDEO when it is set (a device such as /dev/video1, or a video
 # file), else from the first camera when there is one, else from the bundled demo feed.
 # With a display, the exhibit runs until its window is closed or Escape is pressed. Without
-# one, it runs on a private X server for QUORV_DEMO_SECONDS (default 30), confirms the
-# loading notice by itself, and saves screenshots (and a short recording of the screen) in
-# out/demo/.
+# one, it runs on a private X server for QUORV_DEMO_SECONDS (default 62: the demo feed's whole
+# visit of a minute), confirms the loading notice by itself, and saves screenshots (and a
+# recording of the screen) in out/demo/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -34,7 +34,7 @@ fi
 out="$top/out/demo"
 rm -rf "$out"
 mkdir -p "$out"
-seconds=${QUORV_DEMO_SECONDS:-30}
+seconds=${QUORV_DEMO_SECONDS:-62}
 read -r display < <(
   exec 3>&1
   Xvfb -displayfd 3 -screen 0 1280x960x24 +extension GLX -nolisten tcp >"$out/xvfb.log" 2>&1 &
@@ -67,7 +67,7 @@ if command -v ffmpeg >/dev/null; then
     -t "$seconds" -c:v libx264 -preset ultrafast -pix_fmt yuv420p "$out/screen.mp4" &
   recorder=$!
 fi
-shots=6
+shots=8
 for i in $(seq 1 $shots); do
   sleep $(( (seconds + shots - 1) / shots ))
   kill -0 "$quorv" 2>/dev/null || break

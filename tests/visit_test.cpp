@@ -13,8 +13,6 @@
 // the program asked for it is known only to within one buffer period (186 ms, 5.6 frames). The
 // alignment checks below therefore ask whether the measured interval is compatible with the
 // event happening within 2 frames of the feed frame that caused it; nothing looser.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -38,6 +36,12 @@
 #include <thread>
 
 #include "support/Desktop.h"
+
+// Xlib last: its macros (None, Status, Bool) clash with names in the headers above.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
 
 namespace {
 

@@ -558,9 +558,7 @@ class VisitTest : public ::testing::Test {
     struct CharacterSeen {
         int frame;
         CharacterState state;
-        cv::Point2d centroid;
-        cv::Mat outline;
-        cv::Mat picture;
+        cv::Point2d centroid;  ///< of the pixels drawn for the character
     };
     static constexpr int kMovieSide = 96;
     cv::Mat movieWeights;
@@ -800,9 +798,7 @@ void VisitTest::analyseScreens() {
             if (c.marker == kCharacter && f > kHoldStart * kFeedFps - 30 &&
                 f < kHoldEnd * kFeedFps) {
                 const cv::Moments m = cv::moments(own, true);
-                if (m.m00 > 0)
-                    characterSeen.push_back(
-                        {f, *state, {m.m10 / m.m00, m.m01 / m.m00}, own.clone(), shot.clone()});
+                if (m.m00 > 0) characterSeen.push_back({f, *state, {m.m10 / m.m00, m.m01 / m.m00}});
             }
         }
     }
@@ -1039,7 +1035,7 @@ void VisitTest::checkPhrase() {
 }
 
 void VisitTest::checkKeys() {
-    // The character's screen position and outline in each state, from the screenshots of the
+    // The character's screen position in each state, from the screenshots of the
     // stretch where its marker is held still facing the camera.
     std::map<int, std::vector<const CharacterSeen*>> byState;
     for (const CharacterSeen& seen : characterSeen) byState[seen.state.batches].push_back(&seen);

@@ -26,12 +26,24 @@ public:
         glPixelStorei(GL_UNPACK_ALIGNMENT, image->getPacking());
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, static_cast<GLsizei>(_width),
                      static_cast<GLsizei>(_height), 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        _uploaded = false;
         subload(texture, state);
     }
 
+    /// The texture keeps its power-of-two size for good. (Without this, the texture would
+    /// compare itself with the image's own size, find them different and be made anew in every
+    /// frame.)
+    bool textureObjectValid(const osg::Texture2D& texture, osg::State& state) const override {
+        return texture.getTextureObject(state.getContextID()) != nullptr;
+    }
+
+    /// Uploads the picture when it has changed since the last upload.
     void subload(const osg::Texture2D& texture, osg::State&) const override {
         const osg::Image* image = texture.getImage();
         if (!image || !image->data()) return;
+        if (_uploaded && image->getModifiedCount() == _uploadedCount) return;
+        _uploaded = true;
+        _uploadedCount = image->getModifiedCount();
         glPixelStorei(GL_UNPACK_ALIGNMENT, image->getPacking());
         glPixelStorei(GL_UNPACK_ROW_LENGTH, image->getRowLength());
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image->s(), image->t(),
@@ -42,6 +54,9 @@ public:
 private:
     unsigned int _width;
     unsigned int _height;
+    // The draw thread's alone (one graphics context).
+    mutable bool _uploaded = false;
+    mutable unsigned int _uploadedCount = 0;
 };
 
 /// Brings a new video frame into the image before the texture is applied; the call is a no-op

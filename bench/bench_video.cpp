@@ -27,6 +27,7 @@
 
 #include <osg/GL>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -168,7 +169,7 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     long firstMinute = 0;
     const auto start = Clock::now();
     auto nextReport = start + std::chrono::seconds(10);
-    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms\n");
+    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB\n");
     while (!app->viewer->done()) {
         const auto passStart = Clock::now();
         app->viewer->frame();
@@ -183,9 +184,12 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
             const double elapsed = std::chrono::duration<double>(now - start).count();
             const long rss = residentKilobytes();
             if (firstMinute == 0 && elapsed >= 60.0) firstMinute = rss;
-            std::printf("%.0f %ld %zu %.2f %.2f %.2f\n", elapsed, rss, window.size(), median(window),
+            // What malloc has handed out and not had back, to tell a growing heap from memory
+            // that the allocator or the graphics driver keeps.
+            const long heap = static_cast<long>(mallinfo2().uordblks / 1024);
+            std::printf("%.0f %ld %zu %.2f %.2f %.2f %ld\n", elapsed, rss, window.size(), median(window),
                         percentile(window, 0.99),
-                        *std::max_element(window.begin(), window.end()));
+                        *std::max_element(window.begin(), window.end()), heap);
             std::fflush(stdout);
             window.clear();
             nextReport += std::chrono::seconds(10);

@@ -58,9 +58,7 @@ class TrackerAccuracyTest : public ::testing::Test {
         ASSERT_EQ(std::rename(own.c_str(), (_dir + "/hiro.png").c_str()), 0);
         _patterns.push_back({"patt.hiro", testDataPath("patt.hiro"), _dir + "/hiro.png", true, 80});
         // The exhibit's three markers, from their artwork, 120 mm wide as in the exhibit.
-        const char* source = std::getenv("QUORV_SOURCE_DIR");
-        const std::string exhibit =
-            std::string(source ? source : QUORV_TRACKER_SOURCE_DIR) + "/exhibit/data_Tovarin/";
+        const std::string exhibit = quorvtest::sourceDirectory() + "/exhibit/data_Tovarin/";
         for (const char* name : {"tovex", "camara", "roundplay"}) {
             const std::string patt = exhibit + "patt." + name;
             const std::string picture = exhibit + name + "-marker.png";

@@ -17,6 +17,7 @@
 //       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
 //       sampled from /proc every second.
 #include "CaptureVideo.h"
+#include "PassTimes.h"
 
 #include <App.h>
 #include <MovieManager.h>
@@ -164,8 +165,9 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     App* app = nullptr;
     if (!setUpExhibit(app, exhibit, feed)) return 1;
     SoundCue cue;
-    std::vector<double> window, all;
-    double longest = 0.0;
+    // Pass times are binned, not kept one by one, so the record itself stays the same size
+    // however long the soak runs.
+    PassTimes window, all;
     long firstMinute = 0;
     const auto start = Clock::now();
     auto nextReport = start + std::chrono::seconds(10);
@@ -177,9 +179,8 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
         cue.apply(app->viewer->isMarkerVisible(SoundCue::kMarker), *app->soundLibrary);
         const auto now = Clock::now();
         const double ms = std::chrono::duration<double, std::milli>(now - passStart).count();
-        window.push_back(ms);
-        all.push_back(ms);
-        longest = std::max(longest, ms);
+        window.add(ms);
+        all.add(ms);
         if (now >= nextReport) {
             const double elapsed = std::chrono::duration<double>(now - start).count();
             const long rss = residentKilobytes();
@@ -187,9 +188,9 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
             // What malloc has handed out and not had back, to tell a growing heap from memory
             // that the allocator or the graphics driver keeps.
             const long heap = static_cast<long>(mallinfo2().uordblks / 1024);
-            std::printf("%.0f %ld %zu %.2f %.2f %.2f %ld\n", elapsed, rss, window.size(), median(window),
-                        percentile(window, 0.99),
-                        *std::max_element(window.begin(), window.end()), heap);
+            std::printf("%.0f %ld %llu %.2f %.2f %.2f %ld\n", elapsed, rss,
+                        static_cast<unsigned long long>(window.count()), window.median(),
+                        window.percentile(0.99), window.longest(), heap);
             std::fflush(stdout);
             window.clear();
             nextReport += std::chrono::seconds(10);
@@ -201,8 +202,9 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     delete app;
     std::printf("# memory growth after the first minute: %ld kB (%ld -> %ld)\n", last - firstMinute,
                 firstMinute, last);
-    std::printf("# passes %zu, median %.2f ms, p99 %.2f ms, longest %.2f ms\n", all.size(),
-                median(all), percentile(all, 0.99), longest);
+    std::printf("# passes %llu, median %.2f ms, p99 %.2f ms, longest %.2f ms\n",
+                static_cast<unsigned long long>(all.count()), all.median(), all.percentile(0.99),
+                all.longest());
     return 0;
 }
 

@@ -17,7 +17,9 @@ if [ -n "${QUORV_SANITIZE:-}" ]; then
   # OpenSceneGraph, GTK and Mesa keep global state until exit: leaks there are not ours.
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
   export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$top/tests/sanitizers/tsan.supp}
-  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+  # Undefined behaviour stops the program, so a report fails its test instead of only being
+  # printed into a log nobody reads.
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 fi
 bash scripts/build.sh "${extra[@]}"
 cd "${BUILD_DIR:-$top/build}"

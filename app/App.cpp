@@ -81,12 +81,8 @@ void App::runFrameLoop() {
 }
 
 void App::tearDown() {
-    if (soundLibrary) {
-        delete soundLibrary;
-        soundLibrary = nullptr;
-    }
-    if (movieManager) {
-        delete movieManager;
-        movieManager = nullptr;
-    }
+    delete soundLibrary;
+    soundLibrary = nullptr;
+    delete movieManager;
+    movieManager = nullptr;
 }

@@ -62,15 +62,12 @@ void MovieManager::update() {
     for (auto& entry : movies) {
         MovieRecord& record = entry.second;
         osg::ImageStream* movie = record.movie;
-        if (movie->getStatus() == osg::ImageStream::PLAYING) {
-            if (!viewer->isTransformVisible(record.parent)) {
-                if (movie->getStatus() == osg::ImageStream::PLAYING) movie->pause();
-                continue;
-            }
-            if (movie->getStatus() == osg::ImageStream::PLAYING) continue;
-        }
-        if (viewer->isTransformVisible(record.parent) &&
-            movie->getStatus() != osg::ImageStream::PLAYING)
+        // A movie plays while its marker is in view and holds its frame while it is not.
+        const bool visible = viewer->isTransformVisible(record.parent);
+        const bool playing = movie->getStatus() == osg::ImageStream::PLAYING;
+        if (playing && !visible)
+            movie->pause();
+        else if (!playing && visible)
             movie->play();
     }
 }

@@ -10,11 +10,6 @@ using namespace std::chrono_literals;
 
 const char* const kNoticeCaption = "Cargando Quorv";
 
-// Tests check the program's pictures with OpenCV on their own thread. OpenCV's worker pool would
-// hand results back through synchronisation that ThreadSanitizer cannot see, and its reports
-// would bury any about the program's own threads; the checks are small enough to run without it.
-const bool kChecksOnOneThread = (cv::setNumThreads(0), true);
-
 /// The visible window that covers exactly `area`, or 0.
 unsigned long windowCovering(const std::string& display, const cv::Rect& area) {
     std::istringstream ids(
@@ -31,6 +26,11 @@ const cv::Rect ExhibitRun::kWindow(0, 0, 640, 480);
 ExhibitRun::ExhibitRun(const XServer& server, const std::string& exhibitFolder,
                        const std::string& video)
     : _server(server) {
+    // Tests check the program's pictures with OpenCV on their own thread. OpenCV's worker pool
+    // would hand results back through synchronisation that ThreadSanitizer cannot see, and its
+    // reports would bury any about the program's own threads; the checks are small enough to
+    // run without it.
+    cv::setNumThreads(0);
     Process::Options options;
     options.program = buildDir() + "/quorv";
     options.workingDirectory = exhibitFolder;

@@ -14,9 +14,7 @@ namespace {
 
 using osgART::CameraParameters;
 
-std::string referenceData(const std::string& name) {
-    return quorvtest::sourceDirectory() + "/../shared/reference/data/" + name;
-}
+std::string referenceData(const std::string& name) { return quorvtest::testDataPath(name); }
 
 std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "quorv_" + name;

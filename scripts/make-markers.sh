@@ -88,7 +88,7 @@ for name in tovex camara roundplay; do
     -type Grayscale -strip "${stable[@]}" "$sheets/$name-sheet.png"
 done
 
-hiro=$root/plugins/tracker_artoolkit2/testdata/patt.hiro
+hiro=$root/tests/data/patt.hiro
 patterns=("$data/patt.tovex" "$data/patt.camara" "$data/patt.roundplay")
 [ -f "$hiro" ] && patterns+=("$hiro")
 report=$("$mkpatt" compare "${patterns[@]}")

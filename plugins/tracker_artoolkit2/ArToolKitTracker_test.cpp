@@ -10,9 +10,9 @@
 #include <opencv2/imgproc.hpp>
 #include <osg/Image>
 
-#include "MarkerRenderer.h"
-#include "TestCamera.h"
-#include "TestData.h"
+#include <support/MarkerRenderer.h>
+#include <support/StockCamera.h>
+#include <support/Paths.h>
 
 namespace quorv::markers {
 namespace {
@@ -30,13 +30,13 @@ class TrackerPluginTest : public ::testing::TestWithParam<bool> {
         ASSERT_EQ(
             std::system(("rm -rf '" + _dir + "' && mkdir -p '" + _dir + "/data_test'").c_str()), 0);
         ASSERT_EQ(chdir(_dir.c_str()), 0);
-        _hiro = *Pattern::load(testDataPath("patt.hiro"));
+        _hiro = *Pattern::load(quorvtest::testDataPath("patt.hiro"));
         ASSERT_TRUE(_hiro.save("data_test/patt.hiro"));
         ASSERT_TRUE(Pattern::fromUpright(testing::randomPattern(5)).save("data_test/patt.other"));
-        _camera = testing::stockCamera(26.2);
+        _camera = quorvtest::stockCamera(26.2);
         ASSERT_TRUE(_camera.write("camera_para.dat"));
 
-        const std::string library = buildPath("plugins/osgart_tracker_artoolkit2.so");
+        const std::string library = quorvtest::buildPath("plugins/osgart_tracker_artoolkit2.so");
         osgART::PluginManager* manager = osgART::PluginManager::instance();
         const int id = manager->load(library, false);
         ASSERT_GE(id, 0) << manager->lastError();
@@ -50,7 +50,7 @@ class TrackerPluginTest : public ::testing::TestWithParam<bool> {
     /// through the distorting lens; returns Hiro's observed corners UL, UR, LR, LL.
     std::array<cv::Point2d, 4> frame(cv::Mat& bgr, const Pose& pose, bool withOther = true) {
         cv::Mat ideal(480, 640, CV_8UC3, cv::Scalar(170, 160, 150));
-        const cv::Matx33d k = testing::cameraMatrix(_camera);
+        const cv::Matx33d k = quorvtest::cameraMatrix(_camera);
         auto hiro =
             testing::renderMarker(ideal, testing::markerArtwork(_hiro.block(0)), 0.25, 80, pose, k);
         if (withOther)
@@ -108,7 +108,7 @@ TEST_P(TrackerPluginTest, ContentLandsOnTheObservedCornersInEveryPixelFormat) {
     // bent image (a pose has 6 degrees of freedom, four corners 8), within a pixel.
     const bool distorted = GetParam();
     if (!distorted) {
-        _camera = testing::stockCamera(0.0);
+        _camera = quorvtest::stockCamera(0.0);
         ASSERT_TRUE(_camera.write("camera_para.dat"));
         ASSERT_TRUE(_tracker->getOrCreateCalibration()->load("camera_para.dat"));
     }
@@ -179,7 +179,7 @@ TEST_F(TrackerPluginTest, MultiMarkerSetGivesOnePoseFromAnyVisibleMember) {
     EXPECT_EQ(set->getName(), "set.dat");
     set->setActive(true);
 
-    const cv::Matx33d k = testing::cameraMatrix(_camera);
+    const cv::Matx33d k = quorvtest::cameraMatrix(_camera);
     const Pose cameraFromSet = testing::lookAtPose(600, -50, 0, 10, 20);
     const Pose setFromOther{cv::Matx33d(0, -1, 0, 1, 0, 0, 0, 0, 1), cv::Vec3d(100, 0, 0)};
     const cv::Mat hiroArt = testing::markerArtwork(_hiro.block(0), 0.1);

@@ -1,6 +1,6 @@
 #include "ExhibitClip.h"
 
-#include <tracker_artoolkit2/JsonValue.h>
+#include <support/JsonValue.h>
 
 #include <algorithm>
 #include <fstream>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Where tests find the checkout, the build, and the committed reference files of tests/data.
+
 #include <cstdlib>
 #include <string>
 
@@ -24,5 +26,13 @@ inline std::string buildDirectory() {
     return ".";
 #endif
 }
+
+/// A committed reference file of tests/data (see its README).
+inline std::string testDataPath(const std::string& name) {
+    return sourceDirectory() + "/tests/data/" + name;
+}
+
+/// A file of the build folder (the program, the tools).
+inline std::string buildPath(const std::string& name) { return buildDirectory() + "/" + name; }
 
 }  // namespace quorvtest

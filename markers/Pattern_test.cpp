@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TestData.h"
+#include <support/Paths.h>
 
 namespace quorv::markers {
 namespace {
@@ -15,7 +15,7 @@ constexpr int kLast = kPatternSize - 1;
 
 TEST(PatternTest, HiroBlocksAreRotationsOfBlockZeroElementForElement) {
     std::string error;
-    auto hiro = Pattern::load(testDataPath("patt.hiro"), &error);
+    auto hiro = Pattern::load(quorvtest::testDataPath("patt.hiro"), &error);
     ASSERT_TRUE(hiro) << error;
     const PatternImage& b0 = hiro->block(0);
     for (int p = 0; p < kPatternPlanes; ++p)
@@ -66,7 +66,7 @@ TEST(PatternTest, SaveWritesTheClassicLayoutAndLoadsBack) {
 }
 
 TEST(PatternTest, ReaderIgnoresLineLayoutAndTrailingText) {
-    std::ifstream in(testDataPath("patt.hiro"));
+    std::ifstream in(quorvtest::testDataPath("patt.hiro"));
     std::stringstream all;
     all << in.rdbuf();
     std::string flat = all.str();
@@ -79,7 +79,7 @@ TEST(PatternTest, ReaderIgnoresLineLayoutAndTrailingText) {
 }
 
 TEST(PatternTest, MalformedFilesFailWithAReason) {
-    std::ifstream in(testDataPath("patt.hiro"));
+    std::ifstream in(quorvtest::testDataPath("patt.hiro"));
     std::stringstream all;
     all << in.rdbuf();
     const std::string good = all.str();

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
-#include "TestCamera.h"
+#include <support/StockCamera.h>
 
 namespace quorv::markers {
 namespace {
@@ -32,7 +32,7 @@ TEST(CornerRefinementTest, SidesAlongThePixelGridAreFoundWhereverTheyFallWithinA
     // grey, which is off by up to about 0.08 px depending on where the edge falls within its
     // pixel. Along a side that runs with the pixel grid the offset is the same at every point,
     // so the line fit kept it; a face-on marker 78 px wide came out tilted by 1.2 degrees.
-    const osgART::CameraParameters camera = testing::stockCamera();
+    const osgART::CameraParameters camera = quorvtest::stockCamera();
     for (const double blur : {0.0, 0.8}) {
         // A blurred edge needs the wider search the parameters advise for soft-focus cameras.
         CornerParameters params;

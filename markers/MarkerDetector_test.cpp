@@ -4,9 +4,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "MarkerRenderer.h"
-#include "TestCamera.h"
-#include "TestData.h"
+#include <support/MarkerRenderer.h>
+#include <support/StockCamera.h>
+#include <support/Paths.h>
 
 namespace quorv::markers {
 namespace {
@@ -19,7 +19,7 @@ using testing::renderMarker;
 class MarkerDetectorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto hiro = Pattern::load(testDataPath("patt.hiro"));
+        auto hiro = Pattern::load(quorvtest::testDataPath("patt.hiro"));
         ASSERT_TRUE(hiro);
         _hiro = *hiro;
         // A pattern of our own, through the file writer and reader.
@@ -28,8 +28,8 @@ class MarkerDetectorTest : public ::testing::Test {
         auto own = Pattern::load(path);
         ASSERT_TRUE(own);
         _own = *own;
-        _camera = testing::stockCamera();
-        _k = testing::cameraMatrix(_camera);
+        _camera = quorvtest::stockCamera();
+        _k = quorvtest::cameraMatrix(_camera);
     }
 
     MarkerDetector makeDetector(const DetectorParameters& params = DetectorParameters()) const {

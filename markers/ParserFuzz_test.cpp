@@ -13,7 +13,7 @@
 #include "MarkerConfig.h"
 #include "MultiMarkerConfig.h"
 #include "Pattern.h"
-#include "TestData.h"
+#include <support/Paths.h>
 
 namespace quorv::markers {
 namespace {
@@ -61,7 +61,7 @@ std::string mutate(const std::string& input, std::mt19937& rng) {
 constexpr int kRounds = 3000;
 
 TEST(ParserFuzzTest, PatternParserSurvivesMutants) {
-    const std::string seed = readFile(testDataPath("patt.hiro"));
+    const std::string seed = readFile(quorvtest::testDataPath("patt.hiro"));
     std::mt19937 rng(1);
     int accepted = 0;
     for (int i = 0; i < kRounds; ++i) {
@@ -83,7 +83,7 @@ TEST(ParserFuzzTest, PatternParserSurvivesMutants) {
 }
 
 TEST(ParserFuzzTest, CameraParserSurvivesMutants) {
-    const std::string seed = readFile(testDataPath("camera_para_640x480_v4.dat"));
+    const std::string seed = readFile(quorvtest::testDataPath("camera_para_640x480_v4.dat"));
     ASSERT_EQ(seed.size(), 176u);
     std::mt19937 rng(2);
     int accepted = 0;

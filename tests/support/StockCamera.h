@@ -1,15 +1,16 @@
 #pragma once
 
-// Test support: camera parameters for rendered test images.
+// The classic toolkit's stock 640x480 camera, for tests that render or project through it.
 
 #include <osgart/CameraParameters.h>
 
 #include <opencv2/core.hpp>
 
-namespace quorv::markers::testing {
+namespace quorvtest {
 
-/// The classic stock camera's matrix at 640x480 (fx 700.95, fy 726.09, centre 316.5, 241.5)
-/// with its radial distortion factor `f` (26.2 in the stock file; 0 for an ideal lens).
+/// The stock camera's matrix at 640x480 (fx 700.95147, fy 726.09418, centre 316.5, 241.5, as
+/// published with the classic 136-byte file) with its radial distortion factor `f` (26.2 in the
+/// stock file; 0 for an ideal lens, whose centre is then the principal point).
 inline osgART::CameraParameters stockCamera(double f = 0.0) {
     osgART::CameraParameters c;
     c.xsize = 640;
@@ -26,4 +27,4 @@ inline cv::Matx33d cameraMatrix(const osgART::CameraParameters& c) {
     return cv::Matx33d(k.fx, k.skew, k.cx, 0, k.fy, k.cy, 0, 0, 1);
 }
 
-}  // namespace quorv::markers::testing
+}  // namespace quorvtest

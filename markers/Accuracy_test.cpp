@@ -12,11 +12,11 @@
 #include <random>
 #include <sstream>
 
-#include "JsonValue.h"
-#include "MarkerRenderer.h"
+#include <support/JsonValue.h>
+#include <support/MarkerRenderer.h>
 #include "MarkerTracker.h"
-#include "TestCamera.h"
-#include "TestData.h"
+#include <support/StockCamera.h>
+#include <support/Paths.h>
 
 namespace quorv::markers {
 namespace {
@@ -40,14 +40,14 @@ std::string run(const std::string& command) {
 class TrackerAccuracyTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        _dir = buildPath("tracker_accuracy");
+        _dir = quorvtest::buildPath("tracker_accuracy");
         // ctest runs each test in its own process, possibly in parallel: every scene has a folder
         // of its own, and shared files are written under a private name and then renamed.
         ASSERT_EQ(std::system(("mkdir -p '" + _dir + "'").c_str()), 0);
-        _camera = testDataPath("camera_para_640x480_v4.dat");
+        _camera = quorvtest::testDataPath("camera_para_640x480_v4.dat");
         _patterns.clear();
         // Hiro as 16x16 pixel art of its upright block; the synth adds the black border.
-        auto hiro = Pattern::load(testDataPath("patt.hiro"));
+        auto hiro = Pattern::load(quorvtest::testDataPath("patt.hiro"));
         ASSERT_TRUE(hiro);
         cv::Mat art(16, 16, CV_8UC3);
         for (int r = 0; r < 16; ++r)
@@ -56,7 +56,7 @@ class TrackerAccuracyTest : public ::testing::Test {
         const std::string own = _dir + "/hiro-" + std::to_string(getpid()) + ".png";
         ASSERT_TRUE(cv::imwrite(own, art));
         ASSERT_EQ(std::rename(own.c_str(), (_dir + "/hiro.png").c_str()), 0);
-        _patterns.push_back({"patt.hiro", testDataPath("patt.hiro"), _dir + "/hiro.png", true, 80});
+        _patterns.push_back({"patt.hiro", quorvtest::testDataPath("patt.hiro"), _dir + "/hiro.png", true, 80});
         // The exhibit's three markers, from their artwork, 120 mm wide as in the exhibit.
         const std::string exhibit = quorvtest::sourceDirectory() + "/exhibit/data_Tovarin/";
         for (const char* name : {"tovex", "camara", "roundplay"}) {
@@ -80,7 +80,7 @@ class TrackerAccuracyTest : public ::testing::Test {
                 << (p.inner ? " inner" : "") << "\n";
         out << script;
         out.close();
-        const std::string error = run(buildPath("quorv-synth") + " '" + folder +
+        const std::string error = run(quorvtest::buildPath("quorv-synth") + " '" + folder +
                                       "/scene.txt' -o '" + folder + "/f_%05d.png'");
         EXPECT_EQ(error, "");
         std::vector<JsonValue> truth;
@@ -309,24 +309,24 @@ TEST_F(TrackerAccuracyTest, PatternMadeByMkpattIsIdentifiedInEveryTurn) {
     const PatternImage upright = testing::randomPattern(31);
     const cv::Mat picture = testing::markerArtwork(upright, 0.0);
     ASSERT_TRUE(cv::imwrite(_dir + "/own-marker.png", picture));
-    ASSERT_EQ(run(buildPath("quorv-mkpatt") + " patt '" + _dir + "/own-marker.png' -o '" + _dir +
+    ASSERT_EQ(run(quorvtest::buildPath("quorv-mkpatt") + " patt '" + _dir + "/own-marker.png' -o '" + _dir +
                   "/patt.own'"),
               "");
     auto made = Pattern::load(_dir + "/patt.own");
     ASSERT_TRUE(made);
 
     MarkerDetector detector;
-    auto hiro = Pattern::load(testDataPath("patt.hiro"));
+    auto hiro = Pattern::load(quorvtest::testDataPath("patt.hiro"));
     detector.addPattern(*hiro);
     const int own = detector.addPattern(*made);
-    const osgART::CameraParameters camera = testing::stockCamera();
+    const osgART::CameraParameters camera = quorvtest::stockCamera();
     detector.setCamera(camera);
     const cv::Mat art = testing::markerArtwork(upright);
     for (int turn = 0; turn < 4; ++turn) {
         cv::Mat image(480, 640, CV_8UC3, cv::Scalar(160, 160, 160));
         const auto truth = testing::renderMarker(
             image, art, 0.25, 80, testing::lookAtPose(550, 20, 10, 90 * turn - 12, 30),
-            testing::cameraMatrix(camera));
+            quorvtest::cameraMatrix(camera));
         const DetectionResult r = detector.detect(image);
         ASSERT_EQ(r.detections.size(), 1u) << "turn " << turn;
         EXPECT_EQ(r.detections[0].pattern, own);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ struct FrameTruth {
 
     /// The frame as one line of JSON, without the newline.
     std::string toJson() const;
+
+    /// One line as toJson() writes it (keys in any order, unknown keys skipped); nothing when
+    /// the line is not such an object.
+    static std::optional<FrameTruth> fromJson(const std::string& line);
+
+    /// Every frame of a truth file, one JSON object a line; nothing when the file cannot be
+    /// read or a line is malformed.
+    static std::optional<std::vector<FrameTruth>> readFile(const std::string& path);
 };
 
 }  // namespace quorv

@@ -12,10 +12,10 @@
 #include <osgDB/ReadFile>
 #include <sstream>
 
-#include "exhibit/ExhibitClip.h"
-#include "exhibit/ExhibitRun.h"
-#include "exhibit/MarkerView.h"
-#include "exhibit/PictureAnalysis.h"
+#include "support/ExhibitClip.h"
+#include "support/ExhibitRun.h"
+#include "support/MarkerView.h"
+#include "support/PictureAnalysis.h"
 #include "support/Desktop.h"
 
 namespace {

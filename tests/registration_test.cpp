@@ -16,9 +16,9 @@
 #include <osgDB/ReadFile>
 #include <osgDB/WriteFile>
 
-#include "exhibit/ExhibitClip.h"
-#include "exhibit/ExhibitRun.h"
-#include "exhibit/PictureAnalysis.h"
+#include "support/ExhibitClip.h"
+#include "support/ExhibitRun.h"
+#include "support/PictureAnalysis.h"
 #include "support/Desktop.h"
 
 namespace {

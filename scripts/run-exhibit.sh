@@ -35,15 +35,12 @@ out="$top/out/demo"
 rm -rf "$out"
 mkdir -p "$out"
 seconds=${QUORV_DEMO_SECONDS:-62}
-read -r display < <(
-  exec 3>&1
-  Xvfb -displayfd 3 -screen 0 1280x960x24 +extension GLX -nolisten tcp >"$out/xvfb.log" 2>&1 &
-  echo $! >"$out/xvfb.pid"
-)
-export DISPLAY=":$display"
+read -r display xvfb < <(bash "$top/scripts/private-x.sh" -l "$out/xvfb.log" --start)
+[ -n "${display:-}" ] || { echo "run-exhibit: no private X server (see $out/xvfb.log)" >&2; exit 1; }
+export DISPLAY="$display"
 cleanup() {
   [ -n "${recorder:-}" ] && kill "$recorder" 2>/dev/null || true
-  kill "$(cat "$out/xvfb.pid")" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
 

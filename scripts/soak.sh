@@ -12,15 +12,12 @@ seconds=${SOAK_SECONDS:-1320}
 feed=${QUORV_VIDEO:-$top/exhibit/demo/demo-feed.avi}
 out="$top/out/soak"
 mkdir -p "$out"
-read -r display < <(
-  exec 3>&1
-  Xvfb -displayfd 3 -screen 0 1280x960x24 +extension GLX -nolisten tcp >"$out/xvfb.log" 2>&1 &
-  echo $! >"$out/xvfb.pid"
-)
-trap 'kill "$(cat "$out/xvfb.pid")" 2>/dev/null || true' EXIT
-echo "soak: ${seconds}s on $feed, display :$display; log in $out/soak.log"
+read -r display xvfb < <(bash "$top/scripts/private-x.sh" -l "$out/xvfb.log" --start)
+[ -n "${display:-}" ] || { echo "soak: no private X server (see $out/xvfb.log)" >&2; exit 1; }
+trap 'kill "$xvfb" 2>/dev/null || true' EXIT
+echo "soak: ${seconds}s on $feed, display $display; log in $out/soak.log"
 status=0
-DISPLAY=":$display" "$build/quorv-bench-video" soak "$top/exhibit" "$feed" "$seconds" \
+DISPLAY="$display" "$build/quorv-bench-video" soak "$top/exhibit" "$feed" "$seconds" \
   >"$out/soak.log" 2>"$out/soak.err" || status=$?
 tail -n 3 "$out/soak.log"
 # Lines of figures start with the elapsed seconds; the program's own lines are left out.

@@ -11,13 +11,10 @@ seconds=${VALGRIND_SECONDS:-40}
 out="$top/out/valgrind"
 rm -rf "$out"
 mkdir -p "$out"
-read -r display < <(
-  exec 3>&1
-  Xvfb -displayfd 3 -screen 0 1280x960x24 +extension GLX -nolisten tcp >"$out/xvfb.log" 2>&1 &
-  echo $! >"$out/xvfb.pid"
-)
-export DISPLAY=":$display"
-trap 'kill "$(cat "$out/xvfb.pid")" 2>/dev/null || true' EXIT
+read -r display xvfb < <(bash "$top/scripts/private-x.sh" -l "$out/xvfb.log" --start)
+[ -n "${display:-}" ] || { echo "valgrind-visit: no private X server (see $out/xvfb.log)" >&2; exit 1; }
+export DISPLAY="$display"
+trap 'kill "$xvfb" 2>/dev/null || true' EXIT
 cd "$top/exhibit"
 QUORV_VIDEO="$top/exhibit/demo/demo-feed.avi" OSG_WINDOW="0 0 640 480" SDL_AUDIODRIVER=dummy \
   valgrind --leak-check=full --show-leak-kinds=definite --num-callers=40 --error-limit=no \

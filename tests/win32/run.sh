@@ -1,19 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Windows entry and shell with their resources (mingw-w64) into shell_test.exe and runs
-# it under wine on a private X server; the exit status is the program's.
+# Builds the Windows entry and shell with their resources (mingw-w64) into shell_test.exe, then
+# runs it under wine (wine64) on a private X server; the exit status is the program's.
 # Usage: tests/win32/run.sh OUT_DIR     (the program and a wine prefix of its own go there)
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUT_DIR" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
-# Debian's wine64 package keeps the 64-bit loader outside PATH.
-export PATH=$PATH:/usr/lib/wine
-wine=$(command -v wine64 || command -v wine || echo wine64)
-for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres "$wine" wineserver; do
-  command -v "$tool" >/dev/null ||
-    { echo "win32 test: $tool is missing; scripts/install-deps.sh installs it" >&2; exit 1; }
-done
+out=$(mkdir -p "$1" && cd "$1" && pwd)
 
 if [ "${QUORV_WIN32_IN_X:-}" != 1 ]; then
   app=$root/app
@@ -22,18 +14,16 @@ if [ "${QUORV_WIN32_IN_X:-}" != 1 ]; then
   x86_64-w64-mingw32-g++ -std=c++17 -municode -mwindows -O1 -Wall -Wextra -Werror -I"$app" \
     -o "$out/shell_test.exe" "$root/tests/win32/shell_test.cpp" "$app/WinMain.cpp" \
     "$app/WinShell.cpp" "$out/Quorv.res.o" -static -static-libgcc -static-libstdc++
-  export QUORV_WIN32_IN_X=1
-  exec "$root/scripts/private-x.sh" "$0" "$out"
+  QUORV_WIN32_IN_X=1 exec "$root/scripts/private-x.sh" "$0" "$out"
 fi
 
 # No Mono or Gecko: the program needs neither, and their installers would ask.
 export WINEPREFIX=$out/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 trap 'wineserver -k 2>/dev/null || true' EXIT
-if ! [ -f "$WINEPREFIX/system.reg" ]; then
-  echo "win32 test: creating the wine prefix"
-  timeout 300 "$wine" wineboot -i >"$out/wineboot.log" 2>&1 ||
+if ! [ -f "$WINEPREFIX/system.reg" ]; then  # the first run creates the prefix, which takes a while
+  timeout 300 wine wineboot -i >"$out/wineboot.log" 2>&1 ||
     { echo "win32 test: wine could not create its prefix (see $out/wineboot.log)" >&2; exit 1; }
   # Without a window manager, wine waits up to two seconds for every managed window it hides.
-  timeout 300 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+  timeout 300 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 fi
-cd "$out" && timeout 300 "$wine" shell_test.exe
+cd "$out" && timeout 300 wine shell_test.exe

@@ -86,16 +86,18 @@ std::string resource(LPCWSTR type, int name, WORD language = 3082) {
     return found ? std::string(bytes, SizeofResource(module, found)) : std::string();
 }
 
-// The resources in their languages (string block 7 holds strings 103 and 109), the manifest, and
-// the program file's icon: 16 to 64 px at 8 bits with a palette, 256 px as PNG.
+// The resources under their numbers and in their languages, the manifest, and the program file's
+// icon: 16 to 64 px at 8 bits with a palette, 256 px as PNG. String block 7 holds strings 96 to
+// 111, each after its length: 103 is the title, 109 the class name.
 void checkResources() {
-    CHECK(!resource(RT_STRING, 7).empty() && !resource(RT_MENU, IDC_QUORV).empty() &&
-          !resource(RT_DIALOG, IDD_ABOUTBOX).empty() &&
-          !resource(RT_ACCELERATOR, IDC_QUORV).empty());
+    const wchar_t strings[] = L"\0\0\0\0\0\0\0\5Quorv\0\0\0\0\0\5QUORV\0\0";
+    CHECK(resource(RT_STRING, 7) == std::string((const char*)strings, sizeof strings - 2) &&
+          !resource(RT_MENU, 109).empty() && !resource(RT_DIALOG, 103).empty() &&
+          !resource(RT_ACCELERATOR, 109).empty());
     CHECK(resource(RT_MANIFEST, 1, 0)
               .find("<requestedExecutionLevel level=\"asInvoker\" "
                     "uiAccess=\"false\"/>") != std::string::npos);
-    std::string group = resource(RT_GROUP_ICON, IDI_PROGRAM_FILE);
+    std::string group = resource(RT_GROUP_ICON, 131);
     CHECK(group.size() == 6 + 5 * 14 && group[4] == 5);  // a directory of five images
     for (int size : {16, 32, 48, 64, 256}) {
         // The system picks the image of that size from the directory, and takes it.
@@ -139,7 +141,7 @@ void checkShellWindow(HINSTANCE instance) {
           c.hInstance == instance && !c.hIcon && !c.hIconSm &&
           c.hCursor == LoadCursorW(nullptr, IDC_ARROW) &&
           c.hbrBackground == reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1) &&
-          c.lpszMenuName == MAKEINTRESOURCEW(IDC_QUORV));
+          c.lpszMenuName == MAKEINTRESOURCEW(109));
     HWND window = CreateWindowExW(0, shellClassName, shellTitle, WS_OVERLAPPEDWINDOW, 0, 0, 400,
                                   300, nullptr, nullptr, instance, nullptr);
     if (!CHECK(window != nullptr)) return;
@@ -231,9 +233,8 @@ void App::setUpExhibit() {
 // The frame loop is where the program would use its shell: check what the entry prepared.
 void App::runFrameLoop() {
     steps.push_back("runFrameLoop");
-    HINSTANCE instance = GetModuleHandleW(nullptr);
     checkResources();
-    checkShellWindow(instance);
+    checkShellWindow(GetModuleHandleW(nullptr));
 }
 
 void App::tearDown() { steps.push_back("tearDown"); }

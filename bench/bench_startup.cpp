@@ -2,13 +2,13 @@
 //
 //   quorv-bench-startup EXHIBIT_DIR FEED [RUNS]
 // Runs the program RUNS times (default 7) on a private X server with FEED as its camera, and
-// measures from the program's start until the notice's window is mapped (polled every 5 ms).
-#include "support/Desktop.h"
-
+// measures from the program's start until the notice's window is mapped (polled every 20 ms).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "support/ExhibitRun.h"
 
 int main(int argc, char** argv) {
     using namespace quorvtest;
@@ -21,20 +21,12 @@ int main(int argc, char** argv) {
     XServer server;
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-        Process::Options options;
-        options.program = buildDir() + "/quorv";
-        options.workingDirectory = argv[1];
-        options.environment = {{"DISPLAY", server.display()},
-                               {"QUORV_VIDEO", argv[2]},
-                               {"OSG_WINDOW", "0 0 640 480"}};
         const auto start = Clock::now();
-        Process quorv(options);
-        const unsigned long notice =
-            findWindow(server.display(), "Cargando Quorv", std::chrono::seconds(20));
+        ExhibitRun quorv(server, {argv[1], argv[2], ExhibitRun::Confirm::Later});
+        const bool up = !quorv.notice(std::chrono::seconds(20)).empty();
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        quorv.kill();
-        if (!notice) {
-            std::fprintf(stderr, "run %d: no notice\n%s", i, quorv.standardError().c_str());
+        if (!up) {
+            std::fprintf(stderr, "run %d: no notice\n%s", i, quorv.errors().c_str());
             return 1;
         }
         times.push_back(ms);

@@ -1,227 +1,145 @@
 // Every exhibit file missing, empty, cut short or replaced by garbage: the program either ends
-// with its fatal message and status 255 where the file is essential, or reports what it could
-// not use and runs on. Never a crash.
+// with its fatal message and status 255 where the file is essential, or says what it could not
+// use and runs on. Never a crash. And a camera that goes away and comes back.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 #include <random>
-#include <sstream>
-#include <thread>
 
-#include "support/Desktop.h"
+#include "support/ExhibitRun.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace quorvtest;
 
-enum class Damage { Missing, Empty, Truncated, Garbage };
+enum Damage { Missing, Empty, Cut, Garbage };
+const char* const kDamage[] = {"missing", "empty", "cut", "garbage"};
 
-const char* damageName(Damage d) {
-    switch (d) {
-        case Damage::Missing:
-            return "missing";
-        case Damage::Empty:
-            return "empty";
-        case Damage::Truncated:
-            return "truncated";
-        case Damage::Garbage:
-            return "garbage";
-    }
-    return "?";
-}
+const std::string Y = "yeah\n", M = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n", Set = Y + M + M + M,
+                  Half = "ADDMARKER\nIN\nOUT\n", NoModel = " could not find model \n",
+                  Got = "Got movie\n", NoMovie = "No movie!\n";
+const char* const kCalibration = "Non existing or incompatible calibration file";
+const char* const kAdd = "Could not add marker!";
+const char* const kModel = "media_Tovarin/tarmeliaCentrado.osg";
 
-/// Applies the damage to one file of a private exhibit copy.
+/// One damaged file and what the program does about it: its exit status (0: it runs until
+/// Escape), its whole standard output, and a line it writes on standard error.
+struct Case {
+    std::string file;
+    Damage damage;
+    int status;
+    std::string output, message;
+};
+
+// A model cut in half still reads as the part that is there; a sound that does not load is
+// silent and says nothing; a movie cut in half plays the half that is there.
+const Case kCases[] = {
+    {"camera_para.dat", Missing, 255, Y, kCalibration},
+    {"camera_para.dat", Empty, 255, Y, kCalibration},
+    {"camera_para.dat", Cut, 255, Y, kCalibration},
+    {"camera_para.dat", Garbage, 255, Y, kCalibration},
+    {"data_Tovarin/patt.tovex", Missing, 255, Y + Half, kAdd},
+    {"data_Tovarin/patt.tovex", Empty, 255, Y + Half, kAdd},
+    {"data_Tovarin/patt.tovex", Cut, 255, Y + Half, kAdd},
+    {"data_Tovarin/patt.tovex", Garbage, 255, Y + Half, kAdd},
+    {"data_Tovarin/patt.camara", Missing, 255, Y + M + Half, kAdd},
+    {"data_Tovarin/patt.camara", Empty, 255, Y + M + Half, kAdd},
+    {"data_Tovarin/patt.camara", Cut, 255, Y + M + Half, kAdd},
+    {"data_Tovarin/patt.camara", Garbage, 255, Y + M + Half, kAdd},
+    {"data_Tovarin/patt.roundplay", Missing, 255, Y + M + M + Half, kAdd},
+    {"data_Tovarin/patt.roundplay", Empty, 255, Y + M + M + Half, kAdd},
+    {"data_Tovarin/patt.roundplay", Cut, 255, Y + M + M + Half, kAdd},
+    {"data_Tovarin/patt.roundplay", Garbage, 255, Y + M + M + Half, kAdd},
+    {kModel, Missing, 0, Set + NoModel + Got, ""},
+    {kModel, Empty, 0, Set + NoModel + Got, ""},
+    {kModel, Cut, 0, Set + Got, ""},
+    {kModel, Garbage, 0, Set + NoModel + Got, ""},
+    {"media_Tovarin/Play.3ds", Missing, 0, Set + NoModel + Got, ""},
+    {"media_Tovarin/Play.3ds", Empty, 0, Set + NoModel + Got, ""},
+    {"media_Tovarin/Play.3ds", Cut, 0, Set + Got, ""},
+    {"media_Tovarin/Play.3ds", Garbage, 0, Set + NoModel + Got, ""},
+    {"sounds_Tovarin/frase.wav", Missing, 0, Set + Got, ""},
+    {"sounds_Tovarin/frase.wav", Empty, 0, Set + Got, ""},
+    {"sounds_Tovarin/frase.wav", Cut, 0, Set + Got, ""},
+    {"sounds_Tovarin/frase.wav", Garbage, 0, Set + Got, ""},
+    {"videos_Tovarin/Tovarin.mpg", Missing, 0, Set + NoMovie, ""},
+    {"videos_Tovarin/Tovarin.mpg", Empty, 0, Set + NoMovie, ""},
+    {"videos_Tovarin/Tovarin.mpg", Cut, 0, Set + Got, ""},
+    {"videos_Tovarin/Tovarin.mpg", Garbage, 0, Set + NoMovie, ""},
+};
+
 void damage(const std::string& path, Damage kind) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    in.close();
-    switch (kind) {
-        case Damage::Missing:
-            std::remove(path.c_str());
-            return;
-        case Damage::Empty:
-            bytes.clear();
-            break;
-        case Damage::Truncated:
-            bytes.resize(bytes.size() / 2);
-            break;
-        case Damage::Garbage: {
-            std::mt19937 random(1234);
-            for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-            break;
-        }
-    }
+    std::mt19937 random(1234);
+    if (kind == Missing) std::remove(path.c_str());
+    if (kind == Missing) return;
+    bytes.resize(kind == Empty ? 0 : kind == Cut ? bytes.size() / 2 : bytes.size());
+    if (kind == Garbage)
+        for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-const std::string kMarker = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n";
-
-/// What the program must do with one damaged file.
-struct Case {
-    std::string file;  ///< relative to the exhibit folder
-    Damage kind;
-    int status;              ///< expected exit status
-    bool reachesNotice;      ///< whether the loading notice comes up
-    std::string stdoutText;  ///< expected standard output, whole
-    std::string stderrHas;   ///< a line expected on the notification stream ("" for none)
-};
-
-std::ostream& operator<<(std::ostream& out, const Case& c) {
-    return out << c.file << " " << damageName(c.kind);
+/// Whether the window's centre shows `colour`.
+auto centreIs(cv::Vec3b colour) {
+    return [colour](const cv::Mat& p) {
+        return !p.empty() && cv::norm(p.at<cv::Vec3b>(240, 320), colour, cv::NORM_L1) < 30;
+    };
 }
 
-std::vector<Case> cases() {
-    std::vector<Case> all;
-    const Damage kinds[] = {Damage::Missing, Damage::Empty, Damage::Truncated, Damage::Garbage};
-    for (Damage kind : kinds) {
-        all.push_back({"camera_para.dat", kind, 255, false, "yeah\n",
-                       "Non existing or incompatible calibration file"});
-        const char* patterns[] = {"patt.tovex", "patt.camara", "patt.roundplay"};
-        for (int i = 0; i < 3; ++i) {
-            std::string out = "yeah\n";
-            for (int k = 0; k < i; ++k) out += kMarker;
-            all.push_back({std::string("data_Tovarin/") + patterns[i], kind, 255, true,
-                           out + "ADDMARKER\nIN\nOUT\n", "Could not add marker!"});
-        }
-        const std::string registered = "yeah\n" + kMarker + kMarker + kMarker;
-        // A model cut in half still reads as the part that is there: no model is missing.
-        const std::string model = kind == Damage::Truncated ? "" : " could not find model \n";
-        all.push_back({"media_Tovarin/tarmeliaCentrado.osg", kind, 0, true,
-                       registered + model + "Got movie\n", ""});
-        all.push_back(
-            {"media_Tovarin/Play.3ds", kind, 0, true, registered + model + "Got movie\n", ""});
-        // A sound that does not load is silent, and says nothing.
-        all.push_back({"sounds_Tovarin/frase.wav", kind, 0, true, registered + "Got movie\n", ""});
-        // A movie cut in half plays the half that is there.
-        all.push_back({"videos_Tovarin/Tovarin.mpg", kind, 0, true,
-                       registered + (kind == Damage::Truncated ? "Got movie\n" : "No movie!\n"),
-                       ""});
-    }
-    return all;
-}
-
-class BadInputTest : public ::testing::TestWithParam<Case> {
+class BadInputTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        server = std::make_unique<XServer>();
-        feed = freshFolder("bad-input-feed") + "/grey.avi";
-        cv::VideoWriter writer(feed, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 30.0,
-                               cv::Size(640, 480));
-        for (int i = 0; i < 30; ++i) writer.write(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(128)));
-    }
-    static void TearDownTestSuite() { server.reset(); }
-    static std::unique_ptr<XServer> server;
-    static std::string feed;
+    XServer server;
 };
 
-std::unique_ptr<XServer> BadInputTest::server;
-std::string BadInputTest::feed;
-
-TEST_P(BadInputTest, EndsAsExpectedWithoutACrash) {
-    const Case& c = GetParam();
-    const std::string folder = freshFolder("bad-input");
-    shell("cp -r " + sourceDir() + "/exhibit/. " + folder + "/ && rm -rf " + folder + "/demo " +
-          folder + "/sheets");
-    damage(folder + "/" + c.file, c.kind);
-
-    Process::Options options;
-    options.program = buildDir() + "/quorv";
-    options.workingDirectory = folder;
-    options.environment = {{"DISPLAY", server->display()},
-                           {"QUORV_VIDEO", feed},
-                           {"OSG_WINDOW", "0 0 640 480"},
-                           {"QUORV_PLUGIN_PATH", ""},
-                           {"SDL_AUDIODRIVER", "dummy"}};
-    Process quorv(options);
-    const unsigned long notice =
-        findWindow(server->display(), "Cargando Quorv", c.reachesNotice ? 20s : 0ms);
-    if (c.reachesNotice) {
-        ASSERT_NE(notice, 0u) << quorv.standardError();
-        pressKey(server->display(), "Return", notice);
+TEST_F(BadInputTest, EachDamagedFileEndsAsExpectedWithoutACrash) {
+    const cv::Vec3b grey(128, 128, 128);
+    const std::string feed =
+        stillVideo(cv::Mat(480, 640, CV_8UC3, cv::Scalar(grey)), freshFolder("grey") + "/grey.avi");
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.file + " " + kDamage[c.damage]);
+        const std::string folder = freshFolder("bad-input");
+        shell("cp -r " + sourceDir() + "/exhibit/. " + folder + " && rm -rf " + folder + "/demo");
+        damage(folder + "/" + c.file, c.damage);
+        ExhibitRun quorv(server, folder, feed);
+        EXPECT_EQ(quorv.noticed(), c.output != Y) << "the notice comes after the calibration";
+        if (c.status == 0) {  // it runs on, showing the camera, until the visitor ends it
+            EXPECT_TRUE(centreIs(grey)(quorv.pictureWhen(centreIs(grey), 10s))) << quorv.problem();
+            EXPECT_EQ(quorv.quit(), 0) << quorv.errors();
+        }
+        EXPECT_EQ(quorv.wait(), c.status) << quorv.errors();
+        EXPECT_EQ(quorv.output(), c.output);
+        EXPECT_NE(quorv.errors().find(c.message), std::string::npos) << quorv.errors();
     }
-    if (c.status == 0) {
-        // It runs on: give it a moment of frames, then end it the visitor's way.
-        std::this_thread::sleep_for(1500ms);
-        ASSERT_TRUE(quorv.running()) << "ended early: " << quorv.standardError();
-        pressKey(server->display(), "Escape");
-    }
-    EXPECT_EQ(quorv.wait(20s), c.status) << quorv.standardError();
-    EXPECT_EQ(quorv.standardOutput(), c.stdoutText);
-    if (!c.stderrHas.empty()) {
-        EXPECT_NE(quorv.standardError().find(c.stderrHas), std::string::npos)
-            << quorv.standardError();
-    }
-}
-
-/// The colour at the window's centre (the window shows the feed 1:1 at the screen's corner).
-cv::Vec3b centreColour(const std::string& display) {
-    const cv::Mat screen = screenshot(display);
-    return screen.empty() ? cv::Vec3b() : screen.at<cv::Vec3b>(240, 320);
-}
-
-bool waitForColour(const std::string& display, cv::Vec3b want, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        const cv::Vec3b got = centreColour(display);
-        if (std::abs(got[0] - want[0]) + std::abs(got[1] - want[1]) + std::abs(got[2] - want[2]) <
-            30)
-            return true;
-        std::this_thread::sleep_for(200ms);
-    }
-    return false;
 }
 
 TEST_F(BadInputTest, TheCameraGoesAwayMidVisitAndComesBack) {
     // The camera: an image sequence in a folder that is taken away and put back.
-    const std::string base = freshFolder("vanishing-camera");
-    const std::string frames = base + "/frames", away = base + "/away";
-    shell("mkdir -p " + frames);
+    const std::string base = freshFolder("vanishing-camera"), frames = base + "/frames";
     const cv::Vec3b colour(40, 160, 220);
+    shell("mkdir -p " + frames);
     for (int i = 0; i < 10; ++i)
         cv::imwrite(frames + "/f_" + std::to_string(i) + ".png",
-                    cv::Mat(480, 640, CV_8UC3, cv::Scalar(40, 160, 220)));
-
-    Process::Options options;
-    options.program = buildDir() + "/quorv";
-    options.workingDirectory = sourceDir() + "/exhibit";
-    options.environment = {{"DISPLAY", server->display()},
-                           {"QUORV_VIDEO", frames + "/f_%d.png"},
-                           {"OSG_WINDOW", "0 0 640 480"},
-                           {"QUORV_PLUGIN_PATH", ""},
-                           {"SDL_AUDIODRIVER", "dummy"}};
-    Process quorv(options);
-    const unsigned long notice = findWindow(server->display(), "Cargando Quorv", 20s);
-    ASSERT_NE(notice, 0u) << quorv.standardError();
-    pressKey(server->display(), "Return", notice);
-    ASSERT_TRUE(waitForColour(server->display(), colour, 10s)) << "the camera picture never came";
-
-    shell("mv " + frames + " " + away);
-    EXPECT_TRUE(waitForColour(server->display(), cv::Vec3b(0, 0, 0), 10s)) << "no black picture";
-    EXPECT_TRUE(quorv.running());
-    shell("mv " + away + " " + frames);
-    EXPECT_TRUE(waitForColour(server->display(), colour, 10s))
-        << "the camera was not picked up again";
-
-    pressKey(server->display(), "Escape");
-    EXPECT_EQ(quorv.wait(20s), 0) << quorv.standardError();
-    const std::string err = quorv.standardError();
-    EXPECT_NE(err.find("Quorv video: lost"), std::string::npos) << err;
+                    cv::Mat(480, 640, CV_8UC3, cv::Scalar(colour)));
+    ExhibitRun quorv(server, sourceDir() + "/exhibit", frames + "/f_%d.png");
+    ASSERT_TRUE(quorv.ready()) << quorv.problem();
+    auto expectCentre = [&](cv::Vec3b want, const char* what) {
+        EXPECT_TRUE(centreIs(want)(quorv.pictureWhen(centreIs(want), 10s))) << what;
+    };
+    expectCentre(colour, "the camera picture");
+    shell("mv " + frames + " " + base + "/away");
+    expectCentre(cv::Vec3b(0, 0, 0), "a black picture while the camera is away");
+    shell("mv " + base + "/away " + frames);
+    expectCentre(colour, "the camera picked up again");
+    EXPECT_EQ(quorv.quit(), 0) << quorv.errors();
+    const std::string err = quorv.errors();
     EXPECT_NE(err.find("is back"), std::string::npos) << err;
     // One line for the loss, however long it lasted.
+    EXPECT_NE(err.find("Quorv video: lost"), std::string::npos) << err;
     EXPECT_EQ(err.find("Quorv video: lost"), err.rfind("Quorv video: lost")) << err;
 }
-
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.file + "_" + damageName(info.param.kind);
-    for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(ExhibitFiles, BadInputTest, ::testing::ValuesIn(cases()), caseName);
 
 }  // namespace

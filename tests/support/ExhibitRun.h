@@ -1,27 +1,79 @@
 #pragma once
 
+// The harness of the whole-program tests: the real build/quorv with its real plugins, run in an
+// exhibit folder on a private X server and fed a video as its camera. It confirms the loading
+// notice, reads the screen, types keys, and keeps the program's standard output, standard error
+// and exit status.
+
 #include <chrono>
 #include <functional>
-#include <memory>
+#include <map>
 #include <opencv2/core.hpp>
 #include <string>
 
-#include "support/Desktop.h"
+#include "support/Paths.h"
 
 namespace quorvtest {
 
-/// The real program with its real plugins, run in an exhibit folder on a private X server and
-/// fed a video file as its camera, in a 640x480 window at the screen's top-left corner, so that
-/// window pixel (x, y) shows camera pixel (x, y). The loading notice is confirmed on start.
+/// A private X server (scripts/private-x.sh), stopped when this goes.
+class XServer {
+  public:
+    explicit XServer(int width = 1280, int height = 960);
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    const std::string& display() const { return _display; }  ///< ":N", for DISPLAY
+
+  private:
+    std::string _display;
+    int _pid = -1;
+};
+
+/// Runs a shell command; returns what it printed on standard output (and its exit status).
+std::string shell(const std::string& command, int* status = nullptr);
+/// A fresh empty folder under this test process's temporary folder.
+std::string freshFolder(const std::string& name);
+/// Saves a picture for a person to look at after a failure; returns its path.
+std::string keep(const cv::Mat& picture, const std::string& name);
+/// A video of `frames` copies of `picture` (MJPEG, 30 fps) at `path`; returns the path.
+std::string stillVideo(const cv::Mat& picture, const std::string& path, int frames = 30);
+/// What the screen shows in `area` (BGR); empty when it cannot be read.
+cv::Mat grab(const std::string& display, const cv::Rect& area);
+inline std::string buildDir() { return buildDirectory(); }
+inline std::string sourceDir() { return sourceDirectory(); }
+
+/// One run of the program, in a 640x480 window at the screen's top-left corner (so window pixel
+/// (x, y) shows camera pixel (x, y)). Killed when this goes, if it still runs.
 class ExhibitRun {
   public:
-    ExhibitRun(const XServer& server, const std::string& exhibitFolder, const std::string& video);
+    enum class Confirm {
+        Later,
+        Return,
+        Click
+    };  ///< how the notice is confirmed on start (Later: by the test)
+    struct Options {
+        std::string exhibit, video;
+        Confirm confirm = Confirm::Return;
+        /// Variables set on top of the run's defaults; an empty value removes one.
+        std::map<std::string, std::string> environment = {};
+        std::string program = buildPath("quorv");
+    };
+
+    ExhibitRun(const XServer& server, const Options& options);
+    ExhibitRun(const XServer& server, const std::string& exhibitFolder, const std::string& video)
+        : ExhibitRun(server, Options{exhibitFolder, video}) {}
     ~ExhibitRun();
     ExhibitRun(const ExhibitRun&) = delete;
     ExhibitRun& operator=(const ExhibitRun&) = delete;
 
-    /// Whether the notice was confirmed and the viewer's window is up; otherwise `problem()`
-    /// says what went wrong.
+    /// Where the loading notice is on the screen, waiting up to `limit` while the program runs;
+    /// empty when it is not up.
+    cv::Rect notice(std::chrono::milliseconds limit) const;
+    /// Confirms the notice (Return, or a click on its button) and waits for the viewer's window.
+    bool confirm(Confirm how);
+    /// Whether a loading notice came up in confirm().
+    bool noticed() const { return _noticed; }
+    /// Whether the viewer's window is up after the notice; otherwise `problem()` says why.
     bool ready() const { return _viewer != 0; }
     std::string problem() const;
 
@@ -31,20 +83,29 @@ class ExhibitRun {
     /// last picture looked at, accepted or not.
     cv::Mat pictureWhen(const std::function<bool(const cv::Mat&)>& wanted,
                         std::chrono::milliseconds limit) const;
-
     /// Types `key` (an X key name such as "i") `times` times into the viewer's window.
     void press(const std::string& key, int times = 1) const;
-
+    /// Asks the viewer's window to close, the way a window manager does.
+    void close() const;
     /// Escape, then the exit status (-1 when the program did not end).
     int quit();
+
+    bool running() const;
+    /// The exit status (0-255, 128+signal when killed), or -1 when it did not end in `limit`.
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    std::string output() const;  ///< standard output so far
+    std::string errors() const;  ///< standard error so far
 
     static const cv::Rect kWindow;
 
   private:
     const XServer& _server;
-    std::unique_ptr<Process> _process;
+    int _pid = -1;
+    mutable int _status = -1;
+    std::string _out, _err, _problem;
+    mutable unsigned long _notice = 0;
     unsigned long _viewer = 0;
-    std::string _problem;
+    bool _noticed = false;
 };
 
 }  // namespace quorvtest

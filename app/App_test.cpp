@@ -3,122 +3,96 @@
 #include "App.h"
 
 #include <MovieManager.h>
-#include <OsgArt.h>
+#include <SDL_mixer.h>
 #include <SoundLibrary.h>
+#include <gtest/gtest.h>
 #include <support/ScriptedViewer.h>
 
-#include <SDL_mixer.h>
-
-#include <gtest/gtest.h>
-
-#include <osg/PositionAttitudeTransform>
 #include <osgDB/FileNameUtils>
 #include <osgDB/Registry>
 
-#include <fstream>
-
 namespace {
 
-/// A movie that notes, when it is stopped, whether the audio device was still open.
-class WitnessStream : public osg::ImageStream {
-public:
+/// A movie that notes, each time it is stopped, whether the audio device was still open.
+struct WitnessStream : osg::ImageStream {
     WitnessStream() { allocateImage(4, 4, 1, GL_RGB, GL_UNSIGNED_BYTE); }
     void quit(bool) override {
         int frequency = 0, channels = 0;
         Uint16 format = 0;
-        audioOpenAtQuit = Mix_QuerySpec(&frequency, &format, &channels) != 0;
-        ++quits;
+        audioOpenAtQuit.push_back(Mix_QuerySpec(&frequency, &format, &channels) != 0);
     }
-    static bool audioOpenAtQuit;
-    static int quits;
+    inline static std::vector<bool> audioOpenAtQuit;
 };
-bool WitnessStream::audioOpenAtQuit = true;
-int WitnessStream::quits = 0;
 
-class WitnessReader : public osgDB::ReaderWriter {
-public:
+struct WitnessReader : osgDB::ReaderWriter {
     WitnessReader() { supportsExtension("witness", "a movie for tests"); }
     ReadResult readImage(const std::string& file, const Options*) const override {
-        if (!acceptsExtension(osgDB::getLowerCaseFileExtension(file)))
+        if (osgDB::getLowerCaseFileExtension(file) != "witness")
             return ReadResult::FILE_NOT_HANDLED;
         return new WitnessStream;
     }
 };
 
-osg::Node* onlyChild(osg::Group* group) {
-    EXPECT_EQ(group->getNumChildren(), 1u);
-    return group->getNumChildren() ? group->getChild(0) : nullptr;
+/// Child 0 of `node`, `levels` times down, where each level must hold exactly one child.
+osg::Node* descend(osg::Node* node, int levels) {
+    for (; node && levels > 0; --levels) {
+        osg::Group* group = node->asGroup();
+        EXPECT_TRUE(group && group->getNumChildren() == 1u) << node->className();
+        node = group && group->getNumChildren() == 1u ? group->getChild(0) : nullptr;
+    }
+    return node;
+}
+
+/// Where `point` of `model` lands in the frame of its ancestor `marker`.
+osg::Vec3d inMarkerFrame(osg::Node* model, osg::Node* marker, const osg::Vec3d& point) {
+    if (!model) return {};
+    osg::NodePath path = model->getParentalNodePaths(marker).at(0);
+    path.erase(path.begin());  // the marker transform itself
+    path.pop_back();           // the model's own root
+    return point * osg::computeLocalToWorld(path);
 }
 
 TEST(App, SetUpBuildsTheExhibitAndTearDownClosesAudioBeforeReleasingMovies) {
-    const std::string log = ::testing::TempDir() + "quorv_app_configs.txt";
-    std::remove(log.c_str());
-    quorvtest::prepareScriptedViewer(log);
+    const std::string log = quorvtest::prepareScriptedViewer();
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-
     ::testing::internal::CaptureStdout();
     App app;
-    const std::string construction = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(construction, "yeah\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "yeah\n");
     ASSERT_TRUE(app.viewer && app.soundLibrary && app.movieManager);
-    EXPECT_EQ(app.viewer, OsgArt::instance());
-    EXPECT_TRUE(app.viewer->getMarkers().empty()) << "nothing is registered before the set-up";
 
     ::testing::internal::CaptureStdout();
     app.setUpExhibit();
     const std::string marker = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), marker + marker + marker + "Got movie\n");
+    EXPECT_EQ(quorvtest::linesOf(log),
+              (std::vector<std::string>{"single;data_Tovarin\\patt.tovex;120;0;0",
+                                        "single;data_Tovarin\\patt.camara;120;0;0",
+                                        "single;data_Tovarin\\patt.roundplay;120;0;0"}));
 
-    // The three markers, in declaration order, in the tracker's single form.
-    std::ifstream in(log);
-    std::vector<std::string> configs;
-    for (std::string line; std::getline(in, line);) configs.push_back(line);
-    EXPECT_EQ(configs, (std::vector<std::string>{"single;data_Tovarin\\patt.tovex;120;0;0",
-                                                 "single;data_Tovarin\\patt.camara;120;0;0",
-                                                 "single;data_Tovarin\\patt.roundplay;120;0;0"}));
+    // The character, 20 times its size, under the placement transform that the keys turn, under
+    // the holder at (0, 30, 0) that they move; the Play sign at its own size on its marker.
+    osg::MatrixTransform* tovex = app.viewer->getMarkerTransform("patt.tovex");
+    EXPECT_TRUE(dynamic_cast<osg::MatrixTransform*>(descend(tovex, 1)) &&
+                dynamic_cast<osg::MatrixTransform*>(descend(tovex, 2)));
+    EXPECT_EQ(inMarkerFrame(descend(tovex, 4), tovex, {1, 0, 0}), osg::Vec3d(20, 30, 0));
+    osg::MatrixTransform* play = app.viewer->getMarkerTransform("patt.roundplay");
+    EXPECT_EQ(inMarkerFrame(descend(play, 3), play, {1, 2, 3}), osg::Vec3d(1, 2, 3));
 
-    // The character: holder at (0, 30, 0), placement (identity), scale 20, the model.
-    auto* holder = dynamic_cast<osg::MatrixTransform*>(
-        onlyChild(app.viewer->getMarkerTransform("patt.tovex")));
-    ASSERT_NE(holder, nullptr);
-    EXPECT_EQ(holder->getMatrix(), osg::Matrixd::translate(0, 30, 0));
-    auto* placement = dynamic_cast<osg::MatrixTransform*>(onlyChild(holder));
-    ASSERT_NE(placement, nullptr);
-    EXPECT_TRUE(placement->getMatrix().isIdentity());
-    auto* scale = dynamic_cast<osg::PositionAttitudeTransform*>(onlyChild(placement));
-    ASSERT_NE(scale, nullptr);
-    EXPECT_EQ(scale->getScale(), osg::Vec3d(20, 20, 20));
-    EXPECT_NE(onlyChild(scale), nullptr);
-
-    // The Play sign: at its own size at the marker's centre.
-    auto* playPlacement = dynamic_cast<osg::MatrixTransform*>(
-        onlyChild(app.viewer->getMarkerTransform("patt.roundplay")));
-    ASSERT_NE(playPlacement, nullptr);
-    EXPECT_TRUE(playPlacement->getMatrix().isIdentity());
-    auto* playScale = dynamic_cast<osg::PositionAttitudeTransform*>(onlyChild(playPlacement));
-    ASSERT_NE(playScale, nullptr);
-    EXPECT_EQ(playScale->getScale(), osg::Vec3d(1, 1, 1));
-    EXPECT_NE(onlyChild(playScale), nullptr);
-
-    // The movie, bound to "patt.camara", and the phrase.
+    // The movie follows "patt.camara"; the phrase is loaded.
+    osg::MatrixTransform* camara = app.viewer->getMarkerTransform("patt.camara");
     ASSERT_EQ(app.movieManager->getMovies().count("Tovarin"), 1u);
-    EXPECT_EQ(app.movieManager->getMovies().at("Tovarin").parent,
-              app.viewer->getMarkerTransform("patt.camara"));
+    EXPECT_EQ(app.movieManager->getMovies().at("Tovarin").parent, camara);
     EXPECT_GE(app.soundLibrary->channelOf("tovarin"), 0);
 
-    // Teardown: the sound library (audio device) goes before the movies are stopped.
+    // Teardown: the audio device is closed before the movies are stopped and taken out.
     osgDB::Registry::instance()->addReaderWriter(new WitnessReader);
     ::testing::internal::CaptureStdout();
-    ASSERT_TRUE(app.movieManager->addMovie(app.viewer->getMarkerTransform("patt.camara"),
-                                           "order.witness", "witness"));
+    ASSERT_TRUE(app.movieManager->addMovie(camara, "order.witness", "witness"));
     ::testing::internal::GetCapturedStdout();
     app.tearDown();
-    EXPECT_EQ(WitnessStream::quits, 1);
-    EXPECT_FALSE(WitnessStream::audioOpenAtQuit) << "movies were released before audio closed";
-    EXPECT_EQ(app.soundLibrary, nullptr);
-    EXPECT_EQ(app.movieManager, nullptr);
-    EXPECT_EQ(OsgArt::instance(), app.viewer) << "the viewer outlives the record";
-    EXPECT_EQ(app.viewer->getMarkerTransform("patt.camara")->getNumChildren(), 0u);
+    EXPECT_EQ(WitnessStream::audioOpenAtQuit, std::vector<bool>{false});
+    EXPECT_FALSE(app.soundLibrary || app.movieManager);
+    EXPECT_EQ(camara->getNumChildren(), 0u);
 }
 
 }  // namespace

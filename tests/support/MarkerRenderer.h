@@ -1,46 +1,40 @@
 #pragma once
 
-// Test support: renders pattern markers at known poses with anti-aliasing, so the tests can
-// compare what the tracker finds with ground truth they made themselves.
+// Test support: frames of pattern markers at known placements, drawn by the synthetic camera
+// (quorv_synth), with the truth of where each marker's corners and pose are.
 
-#include <osgart/CameraParameters.h>
+#include <synth/SynthRenderer.h>
 
-#include <array>
-#include <opencv2/core.hpp>
+#include <vector>
 
 #include "Pattern.h"
 #include "Pose.h"
 
-namespace quorv::markers::testing {
+namespace quorvtest {
 
-/// The printed marker: black border a quarter of the width on each side around the pattern,
-/// and a white page margin of `margin` times the width around that. `cell` px per pattern cell.
-cv::Mat markerArtwork(const PatternImage& upright, double margin = 0.25, int cell = 16);
+/// A 16x16 pattern of 4x4-cell blocks, black or white, seeded; its corner blocks (one white,
+/// three black) keep every quarter turn distinct.
+quorv::markers::PatternImage randomPattern(unsigned seed);
 
-/// A 16x16 pattern of random blocks that has no rotational symmetry, seeded.
-PatternImage randomPattern(unsigned seed);
-
-struct RenderedMarker {
-    /// Image corners UL, UR, LR, LL of the marker's outer border.
-    std::array<cv::Point2d, 4> corners;
+/// A marker to draw: its pattern (the black border is added), outer width in mm, placement.
+struct Shown {
+    quorv::markers::PatternImage pattern;
+    double width;
+    quorv::MarkerPlacement at;
 };
 
-/// Draws `artwork` (as made by markerArtwork with `margin`) of a marker `width` wide at pose
-/// camera_from_marker into `image` (BGR, 8-bit), through a camera without distortion. Pixel
-/// centres are at integer coordinates; 4x4 supersampling.
-RenderedMarker renderMarker(cv::Mat& image, const cv::Mat& artwork, double margin, double width,
-                            const Pose& cameraFromMarker, const cv::Matx33d& k);
+struct Shot {
+    cv::Mat image;            ///< BGR
+    quorv::FrameTruth truth;  ///< the markers in the order given
+};
 
-/// camera_from_marker for a marker at distance `distance` on the optical axis offset by
-/// (x, y), turned by `roll` about its normal and tilted by `tilt` about its x axis (degrees).
-Pose lookAtPose(double distance, double x, double y, double rollDegrees, double tiltDegrees);
+/// One frame of `markers` over a flat grey page, seen through `camera`, with `effects` applied.
+Shot shoot(const osgART::CameraParameters& camera, const std::vector<Shown>& markers,
+           const quorv::ImageEffects& effects = {}, int grey = 150);
 
-/// What `camera`'s lens makes of an ideal image: each observed pixel takes the ideal image's
-/// value at the ideal position of its centre. `corners` move with it.
-cv::Mat distortImage(const cv::Mat& ideal, const osgART::CameraParameters& camera,
-                     std::array<cv::Point2d, 4>& corners);
+/// The true metric pose of a marker of a shot.
+inline quorv::markers::Pose truePose(const quorv::FrameTruth::Marker& m) {
+    return quorv::markers::Pose::fromMatrix(cv::Matx34d(m.cameraFromMarker.data()));
+}
 
-/// Adds Gaussian noise of standard deviation `sigma` grey levels, seeded.
-void addNoise(cv::Mat& image, double sigma, unsigned seed);
-
-}  // namespace quorv::markers::testing
+}  // namespace quorvtest

@@ -8,23 +8,17 @@
 
 namespace quorvtest {
 
-/// The stock camera's matrix at 640x480 (fx 700.95147, fy 726.09418, centre 316.5, 241.5, as
-/// published with the classic 136-byte file) with its radial distortion factor `f` (26.2 in the
-/// stock file; 0 for an ideal lens, whose centre is then the principal point).
+/// The stock camera at 640x480 (fx 700.95147, fy 726.09418, centre 316.5, 241.5, as published
+/// with the classic 136-byte file) with radial distortion factor `f` (26.2 in the stock file; 0
+/// for an ideal lens, whose distortion centre is then the principal point).
 inline osgART::CameraParameters stockCamera(double f = 0.0) {
     osgART::CameraParameters c;
     c.xsize = 640;
     c.ysize = 480;
     c.mat = {{{700.95147, 0, 316.5, 0}, {0, 726.09418, 241.5, 0}, {0, 0, 1, 0}}};
-    c.model = osgART::CameraParameters::Model::Radial4;
-    c.dist = {318.5, 263.5, f, 1.012757, 0, 0, 0, 0, 0};
-    if (f == 0.0) c.dist = {316.5, 241.5, 0.0, 1.0, 0, 0, 0, 0, 0};
+    c.dist = f == 0.0 ? std::array<double, 9>{316.5, 241.5, 0.0, 1.0}
+                      : std::array<double, 9>{318.5, 263.5, f, 1.012757};
     return c;
-}
-
-inline cv::Matx33d cameraMatrix(const osgART::CameraParameters& c) {
-    const auto k = c.intrinsics();
-    return cv::Matx33d(k.fx, k.skew, k.cx, 0, k.fy, k.cy, 0, 0, 1);
 }
 
 }  // namespace quorvtest

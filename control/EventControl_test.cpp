@@ -5,96 +5,75 @@
 
 #include <osg/Geode>
 #include <osg/io_utils>
+#include <sstream>
 
 namespace {
 
 using Event = osgGA::GUIEventAdapter;
 
-/// The exhibit's scene under "patt.tovex" (character holder at (0, 30, 0), placement and scale
-/// transforms, model), with the marker seen.
-class EventControlTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { viewer = quorvtest::scriptedViewer({"patt.tovex"}); }
+OsgArt* viewer() {
+    static OsgArt* viewer = quorvtest::scriptedViewer({"patt.tovex"});
+    return viewer;
+}
 
-    void SetUp() override { buildScene(); }
-    void buildScene() {
-        marker = viewer->getMarkerTransform("patt.tovex");
-        marker->removeChildren(0, marker->getNumChildren());
-        holder = new osg::MatrixTransform(osg::Matrixd::translate(0, 30, 0));
-        OsgArt::attachModel(holder.get(), new osg::Geode, {}, {20, 20, 20});
-        marker->addChild(holder.get());
-        placement = dynamic_cast<osg::MatrixTransform*>(holder->getChild(0));
-        setSeen(true);
-    }
+/// The exhibit's scene under "patt.tovex", seen: the character holder at (0, 30, 0), placement
+/// and scale transforms, model. Returns the holder.
+osg::MatrixTransform* buildScene() {
+    osg::MatrixTransform* marker = viewer()->getMarkerTransform("patt.tovex");
+    marker->removeChildren(0, marker->getNumChildren());
+    marker->addChild(new osg::MatrixTransform(osg::Matrixd::translate(0, 30, 0)));
+    OsgArt::attachModel(marker->getChild(0)->asGroup(), new osg::Geode, {}, {20, 20, 20});
+    viewer()->getMarker("patt.tovex")->setTracked(true);
+    return marker->getChild(0)->asTransform()->asMatrixTransform();
+}
 
-    void setSeen(bool seen) { viewer->getMarker("patt.tovex")->setTracked(seen); }
-    bool send(Event::EventType type, int key) {
+/// Sends each key in turn; whether every one was taken.
+bool press(const std::string& keys, Event::EventType type = Event::KEYDOWN) {
+    static osg::ref_ptr<EventControl> control = new EventControl;
+    bool taken = true;
+    for (char key : keys) {
         osg::ref_ptr<Event> event = new Event;
         event->setEventType(type);
         event->setKey(key);
-        return control->handle(*event, *viewer);
+        taken = control->handle(*event, *viewer()) && taken;
     }
-    /// Presses each key in turn; whether every press was taken.
-    bool press(const std::string& keys) {
-        bool taken = true;
-        for (char key : keys) taken = send(Event::KEYDOWN, key) && taken;
-        return taken;
-    }
+    return taken;
+}
 
-    inline static OsgArt* viewer = nullptr;
-    osg::ref_ptr<EventControl> control = new EventControl;
-    osg::MatrixTransform* marker = nullptr;
-    osg::ref_ptr<osg::MatrixTransform> holder;
-    osg::MatrixTransform* placement = nullptr;
-};
-
-TEST_F(EventControlTest, TurnsTurnThePlacementAndWalksGoTwoUnitsAlongTheHeading) {
-    const std::string left19(19, 'J'), left36(36, 'J');
-    const struct {
-        std::string turns;
-        char walk;
-        osg::Vec3d step;  // in the marker's frame
-    } cases[] = {
-        {"", 'I', {0, 2, 0}},
-        {"", 'i', {0, 2, 0}},
-        {"", 'K', {0, -2, 0}},
-        {"", 'k', {0, -2, 0}},
-        {"J", 'I', {-0.3473, 1.9696, 0}},
-        {"j", 'I', {-0.3473, 1.9696, 0}},
-        {"L", 'I', {0.3473, 1.9696, 0}},
-        {"l", 'i', {0.3473, 1.9696, 0}},
-        {"J", 'K', {0.3473, -1.9696, 0}},
-        {"JL", 'I', {0, 2, 0}},
-        {left19, 'I', {0.3473, -1.9696, 0}},  // past 180 degrees the heading keeps its meaning
-        {left36, 'I', {0, 2, 0}},             // a full circle
-    };
-    for (const auto& c : cases) {
-        buildScene();
-        EXPECT_TRUE(press(c.turns));
-        EXPECT_EQ(holder->getMatrix(), osg::Matrixd::translate(0, 30, 0)) << "turning moved it";
-        EXPECT_TRUE(press(std::string(1, c.walk)));
-        const osg::Vec3d step = holder->getMatrix().getTrans() - osg::Vec3d(0, 30, 0);
-        EXPECT_LT((step - c.step).length(), 1e-4) << c.turns << c.walk << ": " << step;
-        osg::Matrixd turn = holder->getMatrix();
-        turn.setTrans(0, 0, 0);
-        EXPECT_TRUE(turn.isIdentity()) << "the holder only ever moves";
+TEST(EventControl, TurnsTurnThePlacementAndWalksGoTwoUnitsAlongTheHeading) {
+    // Keys pressed on the scene as set up, and where they take the holder from (0, 30); 19 turns
+    // go past 180 degrees, 36 make a full circle.
+    for (const char* row :
+         {"I 0 2", "i 0 2", "K 0 -2", "k 0 -2", "JL 0 0", "JI -0.3473 1.9696", "ji -0.3473 1.9696",
+          "JK 0.3473 -1.9696", "LI 0.3473 1.9696", "li 0.3473 1.9696", "IJI -0.3473 3.9696",
+          "JJJJJJJJJJJJJJJJJJJI 0.3473 -1.9696", "jjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjjI 0 2"}) {
+        std::istringstream fields(row);
+        std::string keys;
+        osg::Vec3d want;
+        fields >> keys >> want.x() >> want.y();
+        osg::MatrixTransform* holder = buildScene();
+        EXPECT_TRUE(press(keys));
+        const osg::Vec3d got = holder->getMatrix().getTrans();
+        EXPECT_LT((got - want - osg::Vec3d(0, 30, 0)).length(), 1e-4) << row << ": " << got;
     }
 }
 
-TEST_F(EventControlTest, TakesOnlyKeyPressesWhileTheMarkerIsSeenAndTheCharacterIsThere) {
-    EXPECT_TRUE(dynamic_cast<EventControl*>(viewer->getEventHandlers().back().get()))
+TEST(EventControl, TakesOnlyKeyPressesWhileTheMarkerIsSeenAndTheCharacterIsThere) {
+    osg::MatrixTransform* holder = buildScene();
+    EXPECT_TRUE(dynamic_cast<EventControl*>(viewer()->getEventHandlers().back().get()))
         << "the viewer hands it the keys last";
     for (auto type : {Event::KEYUP, Event::PUSH, Event::DRAG, Event::FRAME})
-        EXPECT_FALSE(send(type, 'I')) << type;
-    setSeen(false);
+        EXPECT_FALSE(press("I", type)) << type;
+    viewer()->getMarker("patt.tovex")->setTracked(false);
     EXPECT_FALSE(press("IJ"));
-    setSeen(true);
+    viewer()->getMarker("patt.tovex")->setTracked(true);
     EXPECT_TRUE(press(" X"));  // taken, though they do nothing
-    EXPECT_EQ(holder->getMatrix(), osg::Matrixd::translate(0, 30, 0));
-    EXPECT_TRUE(placement->getMatrix().isIdentity());
+    EXPECT_TRUE(press("I"));
+    EXPECT_EQ(holder->getMatrix(), osg::Matrixd::translate(0, 32, 0)) << "one walk, no turn";
 
     // Without the transforms the set-up hangs under the marker, keys are left to others.
-    marker->replaceChild(holder.get(), new osg::Group);
+    osg::MatrixTransform* marker = viewer()->getMarkerTransform("patt.tovex");
+    marker->replaceChild(holder, new osg::Group);
     EXPECT_FALSE(press("I"));
     osg::ref_ptr<osg::MatrixTransform> bare = new osg::MatrixTransform;
     marker->replaceChild(marker->getChild(0), bare.get());

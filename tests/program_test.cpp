@@ -2,11 +2,8 @@
 // ways to end it, and what it says when a plugin is missing or the tracker refuses a marker.
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <memory>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <sstream>
 #include <thread>
 
 #include "support/ExhibitRun.h"
@@ -43,42 +40,33 @@ bool showsBlocks(const cv::Mat& picture) {
     return true;
 }
 
-/// Text read off a picture by OCR, lower-cased, runs of white space as one blank.
+/// Text read off a picture by OCR (at three times screen size, where it reads best), in lower
+/// case with runs of white space as one blank.
 std::string readText(const cv::Mat& picture) {
-    cv::Mat big;  // OCR reads best at about three times screen size
+    cv::Mat big;
     cv::resize(picture, big, cv::Size(), 3.0, 3.0, cv::INTER_CUBIC);
-    std::string text, out;
-    std::istringstream words(shell("tesseract " + keep(big, "ocr") + " stdout -l spa 2>/dev/null"));
-    while (words >> text) out += (out.empty() ? "" : " ") + text;
-    for (char& c : out) c = static_cast<char>(c > 0 ? std::tolower(c) : c);
-    return out;
+    return shell("tesseract " + keep(big, "ocr") +
+                 " stdout -l spa 2>/dev/null | tr -s '[:space:]' ' ' | tr A-Z a-z");
 }
 
+/// Each test runs in a process of its own (ctest), on a server of its own.
 class ProgramTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        server = std::make_unique<XServer>();
-        feed = stillVideo(blockFrame(), freshFolder("feed") + "/blocks.avi");
-    }
-    static void TearDownTestSuite() { server.reset(); }
-    static void expectBlocks(const ExhibitRun& quorv) {
+    void expectBlocks(const ExhibitRun& quorv) {
         const cv::Mat shown = quorv.pictureWhen(showsBlocks, 10s);
         EXPECT_TRUE(showsBlocks(shown)) << "not the fed frame: " << keep(shown, "fed-frame");
     }
-    static std::unique_ptr<XServer> server;
-    static std::string feed;
+    XServer server;
     const std::string exhibit = sourceDir() + "/exhibit";
+    const std::string feed = stillVideo(blockFrame(), freshFolder("feed") + "/blocks.avi");
 };
 
-std::unique_ptr<XServer> ProgramTest::server;
-std::string ProgramTest::feed;
-
 TEST_F(ProgramTest, NoticeShowsItsTextThenReturnShowsTheCameraAndEscapeEnds) {
-    ExhibitRun quorv(*server, {exhibit, feed, Confirm::Later});
+    ExhibitRun quorv(server, {exhibit, feed, Confirm::Later});
     const cv::Rect box = quorv.notice(20s);
     ASSERT_FALSE(box.empty()) << quorv.errors();
     EXPECT_EQ(quorv.output(), "yeah\n");
-    const std::string text = readText(grab(server->display(), box));
+    const std::string text = readText(grab(server.display(), box));
     for (const char* line : {"quorv está iniciándose.", "este proceso puede tardar unos segundos.",
                              "presione aceptar para continuar."})
         EXPECT_NE(text.find(line), std::string::npos) << text;
@@ -98,7 +86,7 @@ TEST_F(ProgramTest, NoticeShowsItsTextThenReturnShowsTheCameraAndEscapeEnds) {
 }
 
 TEST_F(ProgramTest, ClickingAceptarConfirmsAndClosingTheWindowEndsWithZero) {
-    ExhibitRun quorv(*server, {exhibit, feed, Confirm::Click});
+    ExhibitRun quorv(server, {exhibit, feed, Confirm::Click});
     ASSERT_TRUE(quorv.ready()) << quorv.problem();
     expectBlocks(quorv);
     quorv.close();
@@ -112,7 +100,7 @@ TEST_F(ProgramTest, EndsCleanlyOnAnImageSequenceCamera) {
     for (int i = 0; i < 10; ++i)
         cv::imwrite(folder + "/f_" + std::to_string(i) + ".png", blockFrame());
     for (int run = 0; run < 3; ++run) {
-        ExhibitRun quorv(*server, exhibit, folder + "/f_%d.png");
+        ExhibitRun quorv(server, exhibit, folder + "/f_%d.png");
         ASSERT_TRUE(quorv.ready()) << quorv.problem();
         expectBlocks(quorv);
         EXPECT_EQ(quorv.quit(), 0) << "run " << run << ": " << quorv.errors();
@@ -124,7 +112,7 @@ TEST_F(ProgramTest, MissingVideoPluginIsFatalBeforeAnythingElse) {
     const std::string folder = freshFolder("no-video-plugin");
     shell("mkdir -p " + folder + "/plugins && cp " + buildPath("quorv") + " " + folder + " && cp " +
           buildPath("plugins/osgart_tracker_artoolkit2.so") + " " + folder + "/plugins");
-    ExhibitRun quorv(*server, {exhibit, feed, Confirm::Return, {}, folder + "/quorv"});
+    ExhibitRun quorv(server, {exhibit, feed, Confirm::Return, {}, folder + "/quorv"});
     EXPECT_EQ(quorv.wait(), 255);
     EXPECT_FALSE(quorv.noticed());
     EXPECT_EQ(quorv.output(), "");
@@ -134,12 +122,12 @@ TEST_F(ProgramTest, MissingVideoPluginIsFatalBeforeAnythingElse) {
 
 TEST_F(ProgramTest, ARefusedMarkerEndsTheSetUpWithTheFirstOneRegistered) {
     const std::string log = freshFolder("refused") + "/configs.txt";
-    ExhibitRun quorv(*server, {exhibit,
-                               feed,
-                               Confirm::Return,
-                               {{"QUORV_PLUGIN_PATH", buildPath("tests/scripted-plugins")},
-                                {"QUORV_TRACKER_REFUSE", "patt.camara"},
-                                {"QUORV_TRACKER_LOG", log}}});
+    ExhibitRun quorv(server, {exhibit,
+                              feed,
+                              Confirm::Return,
+                              {{"QUORV_PLUGIN_PATH", buildPath("tests/scripted-plugins")},
+                               {"QUORV_TRACKER_REFUSE", "patt.camara"},
+                               {"QUORV_TRACKER_LOG", log}}});
     EXPECT_EQ(quorv.wait(), 255);
     EXPECT_EQ(quorv.output(), "yeah\n" + kMarker + "ADDMARKER\nIN\nOUT\n");
     EXPECT_NE(quorv.errors().find("Could not add marker!"), std::string::npos) << quorv.errors();

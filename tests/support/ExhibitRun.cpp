@@ -6,14 +6,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 // Xlib last: its macros (None, Status, Bool) clash with names in the headers above.
 // clang-format off
@@ -35,13 +33,6 @@ std::string tempRoot() {
         std::string(tmp && *tmp ? tmp : "/tmp") + "/quorv-tests-" + std::to_string(getpid());
     mkdir(root.c_str(), 0755);
     return root;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A window may go between listing it and asking about it; that is no reason to stop the test.
@@ -68,8 +59,8 @@ TopLevel findTopLevel(const std::string& display,
         XWindowAttributes a;
         char* name = nullptr;
         if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
-        TopLevel window{children[i], "", {a.x, a.y, a.width, a.height}};
-        if (XFetchName(d, children[i], &name) && name) window.name = name;
+        XFetchName(d, children[i], &name);
+        const TopLevel window{children[i], name ? name : "", {a.x, a.y, a.width, a.height}};
         if (name) XFree(name);
         if (match(window)) found = window;
     }
@@ -206,20 +197,12 @@ bool ExhibitRun::confirm(Confirm how) {
     return ready();
 }
 
-std::string ExhibitRun::problem() const { return _problem + "; standard error:\n" + errors(); }
-
-cv::Mat ExhibitRun::picture() const { return grab(_server.display(), kWindow); }
-
 cv::Mat ExhibitRun::pictureWhen(const std::function<bool(const cv::Mat&)>& wanted,
                                 std::chrono::milliseconds limit) const {
-    const auto end = Clock::now() + limit;
-    cv::Mat shown;
-    do {
-        shown = picture();
-        if (!shown.empty() && wanted(shown)) break;
-        std::this_thread::sleep_for(100ms);
-    } while (Clock::now() < end);
-    return shown;
+    for (const auto end = Clock::now() + limit;; std::this_thread::sleep_for(100ms)) {
+        const cv::Mat shown = picture();
+        if ((!shown.empty() && wanted(shown)) || Clock::now() >= end) return shown;
+    }
 }
 
 void ExhibitRun::press(const std::string& key, int times) const {
@@ -233,18 +216,11 @@ void ExhibitRun::close() const {
     Display* d = XOpenDisplay(_server.display().c_str());
     if (!d) return;
     XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = _viewer;
-    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
+    event.xclient = {
+        ClientMessage, 0, True, d, _viewer, XInternAtom(d, "WM_PROTOCOLS", False), 32, {}};
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
     XSendEvent(d, _viewer, False, NoEventMask, &event);
     XCloseDisplay(d);
-}
-
-int ExhibitRun::quit() {
-    press("Escape");
-    return wait();
 }
 
 bool ExhibitRun::running() const {
@@ -259,9 +235,5 @@ int ExhibitRun::wait(std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(20ms);
     return _status;
 }
-
-std::string ExhibitRun::output() const { return readFile(_out); }
-
-std::string ExhibitRun::errors() const { return readFile(_err); }
 
 }  // namespace quorvtest

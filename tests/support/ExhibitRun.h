@@ -46,11 +46,8 @@ inline std::string sourceDir() { return sourceDirectory(); }
 /// (x, y) shows camera pixel (x, y)). Killed when this goes, if it still runs.
 class ExhibitRun {
   public:
-    enum class Confirm {
-        Later,
-        Return,
-        Click
-    };  ///< how the notice is confirmed on start (Later: by the test)
+    /// How the notice is confirmed on start (Later: by the test).
+    enum class Confirm { Later, Return, Click };
     struct Options {
         std::string exhibit, video;
         Confirm confirm = Confirm::Return;
@@ -75,10 +72,10 @@ class ExhibitRun {
     bool noticed() const { return _noticed; }
     /// Whether the viewer's window is up after the notice; otherwise `problem()` says why.
     bool ready() const { return _viewer != 0; }
-    std::string problem() const;
+    std::string problem() const { return _problem + "; standard error:\n" + errors(); }
 
     /// What the viewer's window shows now (BGR, 640x480).
-    cv::Mat picture() const;
+    cv::Mat picture() const { return grab(_server.display(), kWindow); }
     /// Looks at the window until `wanted` accepts what it shows, for up to `limit`; returns the
     /// last picture looked at, accepted or not.
     cv::Mat pictureWhen(const std::function<bool(const cv::Mat&)>& wanted,
@@ -88,13 +85,16 @@ class ExhibitRun {
     /// Asks the viewer's window to close, the way a window manager does.
     void close() const;
     /// Escape, then the exit status (-1 when the program did not end).
-    int quit();
+    int quit() {
+        press("Escape");
+        return wait();
+    }
 
     bool running() const;
     /// The exit status (0-255, 128+signal when killed), or -1 when it did not end in `limit`.
     int wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
-    std::string output() const;  ///< standard output so far
-    std::string errors() const;  ///< standard error so far
+    std::string output() const { return shell("cat " + _out); }  ///< standard output so far
+    std::string errors() const { return shell("cat " + _err); }  ///< standard error so far
 
     static const cv::Rect kWindow;
 

@@ -8,13 +8,13 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(mkdir -p "$1" && cd "$1" && pwd)
 
 if [ "${QUORV_WIN32_IN_X:-}" != 1 ]; then
-  app=$root/app
-  x86_64-w64-mingw32-windres -I "$app" "$app/Quorv.rc" -O coff -o "$out/Quorv.res.o"
+  cd "$root/app"
+  x86_64-w64-mingw32-windres Quorv.rc -O coff -o "$out/Quorv.res.o"
   # Static runtime libraries, so that wine needs no DLL of the compiler's.
-  x86_64-w64-mingw32-g++ -std=c++17 -municode -mwindows -O1 -Wall -Wextra -Werror -I"$app" \
-    -o "$out/shell_test.exe" "$root/tests/win32/shell_test.cpp" "$app/WinMain.cpp" \
-    "$app/WinShell.cpp" "$out/Quorv.res.o" -static -static-libgcc -static-libstdc++
-  QUORV_WIN32_IN_X=1 exec "$root/scripts/private-x.sh" "$0" "$out"
+  x86_64-w64-mingw32-g++ -std=c++17 -municode -mwindows -O1 -Wall -Wextra -Werror -I. \
+    -o "$out/shell_test.exe" ../tests/win32/shell_test.cpp WinMain.cpp WinShell.cpp \
+    "$out/Quorv.res.o" -static -static-libgcc -static-libstdc++
+  QUORV_WIN32_IN_X=1 exec ../scripts/private-x.sh "$root/tests/win32/run.sh" "$out"
 fi
 
 # No Mono or Gecko: the program needs neither, and their installers would ask.

@@ -6,10 +6,9 @@
 // each box as it opens and closes it the way a visitor would.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "App.h"
 #include "WinShell.h"
@@ -24,7 +23,7 @@ bool check(bool ok, const char* what, int line, int row = -1) {
 }
 #define CHECK(c, ...) check((c), #c, __LINE__, ##__VA_ARGS__)
 
-std::vector<std::string> steps;
+std::string steps;  // the App's steps, in the order they ran
 
 // A window's text or class name; the text of an icon control is the icon's number, as "#N".
 std::wstring textOf(HWND w, bool className = false) {
@@ -44,6 +43,7 @@ struct Box {
     bool forced = false;
     HWND box = nullptr, owner = nullptr;
     HICON icon = nullptr;  // the last icon a control shows
+    LOGFONTW font = {};    // the box's font
     // A line for the box and one for each control: class, id, style, text, then position and
     // size in dialog units (the box's client area).
     std::wstring text;
@@ -62,10 +62,10 @@ void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {
     // Pixels back to dialog units: exact while a unit is wider than a pixel.
     RECT unit = {0, 0, 4, 8}, r;
     MapDialogRect(box, &unit);
+    GetObjectW((HFONT)SendMessageW(box, WM_GETFONT, 0, 0), sizeof seen.font, &seen.font);
     GetClientRect(box, &r);
     for (HWND c = box; c; c = GetWindow(c, c == box ? GW_CHILD : GW_HWNDNEXT)) {
-        if (auto icon = reinterpret_cast<HICON>(SendMessageW(c, STM_GETICON, 0, 0)))
-            seen.icon = icon;
+        if (auto icon = (HICON)SendMessageW(c, STM_GETICON, 0, 0)) seen.icon = icon;
         if (c != box) GetWindowRect(c, &r), MapWindowPoints(nullptr, box, (POINT*)&r, 2);
         wchar_t line[600];
         swprintf(line, 600, L"%ls %d %lx %ls %d,%d %dx%d\n", textOf(c, true).c_str(),
@@ -74,8 +74,8 @@ void CALLBACK watch(HWND, UINT, UINT_PTR, DWORD) {
                  MulDiv(r.right - r.left, 4, unit.right), MulDiv(r.bottom - r.top, 8, unit.bottom));
         seen.text += line;
     }
-    if (seen.closeMessage == BM_CLICK) SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    if (seen.closeMessage != BM_CLICK) PostMessageW(box, seen.closeMessage, seen.closeParam, 0);
+    seen.closeMessage == BM_CLICK ? SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0)
+                                  : PostMessageW(box, seen.closeMessage, seen.closeParam, 0);
 }
 
 // A resource's bytes; all but the manifest are in Spanish (Spain), language 3082.
@@ -104,14 +104,13 @@ void checkResources() {
         std::string image =
             resource(RT_ICON, LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(&group[0]), TRUE,
                                                           size, size, LR_DEFAULTCOLOR));
-        BITMAPINFOHEADER dib = {};
-        if (image.size() > sizeof dib) std::memcpy(&dib, image.data(), sizeof dib);
+        auto dib = reinterpret_cast<const BITMAPINFOHEADER*>(image.data());
         auto icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(&image[0]), image.size(), TRUE,
                                              0x00030000, 0, 0, LR_DEFAULTCOLOR);
         ICONINFO info = {};
         BITMAP bitmap = {};
         CHECK((size == 256 ? image.compare(0, 4, "\x89PNG") == 0
-                           : dib.biWidth == size && dib.biBitCount == 8) &&
+                           : image.size() > 40 && dib->biWidth == size && dib->biBitCount == 8) &&
                   icon && GetIconInfo(icon, &info) &&
                   GetObjectW(info.hbmColor, sizeof bitmap, &bitmap) && bitmap.bmWidth == size,
               size);
@@ -142,10 +141,10 @@ void checkShellWindow(HINSTANCE instance) {
           c.hCursor == LoadCursorW(nullptr, IDC_ARROW) &&
           c.hbrBackground == reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1) &&
           c.lpszMenuName == MAKEINTRESOURCEW(109));
-    HWND window = CreateWindowExW(0, shellClassName, shellTitle, WS_OVERLAPPEDWINDOW, 0, 0, 400,
-                                  300, nullptr, nullptr, instance, nullptr);
-    if (!CHECK(window != nullptr)) return;
-    // The class's menu: states 0, MF_STRING | MF_ENABLED.
+    HWND window = CreateWindowExW(0, shellClassName, shellTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  0, 0, 400, 300, nullptr, nullptr, instance, nullptr);
+    // The window has the class's menu (which a failed creation lacks); states 0 are MF_STRING |
+    // MF_ENABLED.
     CHECK(describe(GetMenu(window)) == L"&Archivo[&Salir 0 105;]Ay&uda[&Acerca de... 0 104;]");
 
     // Painting draws nothing but leaves the window valid.
@@ -187,8 +186,10 @@ void checkShellWindow(HINSTANCE instance) {
         // 0xc8, and WS_VISIBLE | WS_CLIPSIBLINGS | DS_3DLOOK that the dialog manager adds; the
         // controls' WS_CHILD | WS_VISIBLE 0x50000000 with WS_GROUP 0x20000, WS_TABSTOP 0x10000,
         // SS_ICON 3, SS_NOPREFIX 0x80, BS_DEFPUSHBUTTON 1. Its icon control stays empty: icon 128
-        // does not exist.
-        CHECK(seen.owner == window && !seen.icon);
+        // does not exist. Its font: 8 point MS Shell Dlg.
+        CHECK(seen.owner == window && !seen.icon &&
+              !wcscmp(seen.font.lfFaceName, L"MS Shell Dlg") &&
+              seen.font.lfHeight == -MulDiv(8, GetDeviceCaps(GetDC(window), LOGPIXELSY), 72));
         if (!CHECK(seen.text == L"#32770 0 94c800cc Acerca de Quorv 0,0 170x62\n"
                                 L"Static -1 50000003 #128 14,14 21x20\n"
                                 L"Static -1 50020080 Quorv, versi\u00f3n 1.0 42,14 114x8\n"
@@ -199,7 +200,7 @@ void checkShellWindow(HINSTANCE instance) {
 }
 
 void report() {
-    CHECK((steps == std::vector<std::string>{"App", "setUpExhibit", "runFrameLoop", "tearDown"}));
+    CHECK(steps == "App setUpExhibit runFrameLoop tearDown ");
     std::printf("win32: %d checks failed\n", failures), std::fflush(stdout);
     if (failures > 0) _exit(1);
 }
@@ -211,7 +212,7 @@ void report() {
 
 // By now the entry has loaded the strings and stored the module; the notice is not up yet.
 App::App() {
-    steps.push_back("App");
+    steps += "App ";
     CHECK(std::wstring(shellTitle) == L"Quorv" && std::wstring(shellClassName) == L"QUORV" &&
           shellInstance == GetModuleHandleW(nullptr) && seen.opened == 0);
 }
@@ -219,22 +220,22 @@ App::App() {
 // The loading notice has come and gone: its caption, text, information icon and one button,
 // IDOK, with no owner window.
 void App::setUpExhibit() {
-    steps.push_back("setUpExhibit");
+    steps += "setUpExhibit ";
     const std::wstring& text = seen.text;
     CHECK(seen.opened == 1 && !seen.forced && !seen.owner &&
-          text.find(L" Cargando Quorv 0,0 ") < text.find(L'\n'));
-    CHECK(text.find(L" Quorv est\u00e1 inici\u00e1ndose.\nEste proceso puede tardar unos "
-                    L"segundos.\nPresione Aceptar para continuar.\n ") != text.npos);
-    CHECK(seen.icon == LoadIconW(nullptr, IDI_INFORMATION) &&
+          seen.icon == LoadIconW(nullptr, IDI_INFORMATION) &&
+          text.find(L" Cargando Quorv 0,0 ") < text.find(L'\n') &&
           text.find(L"\nButton 1 ") != text.npos &&
           text.find(L"\nButton ") == text.rfind(L"\nButton "));
+    CHECK(text.find(L" Quorv est\u00e1 inici\u00e1ndose.\nEste proceso puede tardar unos "
+                    L"segundos.\nPresione Aceptar para continuar.\n ") != text.npos);
 }
 
 // The frame loop is where the program would use its shell: check what the entry prepared.
 void App::runFrameLoop() {
-    steps.push_back("runFrameLoop");
+    steps += "runFrameLoop ";
     checkResources();
     checkShellWindow(GetModuleHandleW(nullptr));
 }
 
-void App::tearDown() { steps.push_back("tearDown"); }
+void App::tearDown() { steps += "tearDown "; }

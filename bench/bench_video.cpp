@@ -16,19 +16,13 @@
 //   quorv-bench-video capture FEED [SECONDS]
 //       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
 //       sampled from /proc every second.
-#include "CaptureVideo.h"
-#include "PassTimes.h"
-
 #include <App.h>
 #include <MovieManager.h>
 #include <OsgArt.h>
 #include <SoundCue.h>
 #include <SoundLibrary.h>
-#include <osgart/PluginManager.h>
-
-#include <osg/GL>
-
 #include <malloc.h>
+#include <osgart/PluginManager.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,10 +31,14 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <osg/GL>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "CaptureVideo.h"
+#include "PassTimes.h"
 
 namespace {
 
@@ -69,7 +67,7 @@ struct FrameLog {
 };
 
 class DrawnCallback : public osg::Camera::DrawCallback {
-public:
+  public:
     explicit DrawnCallback(FrameLog* log) : _log(log) {}
     void operator()(osg::RenderInfo& info) const override {
         glFinish();
@@ -82,10 +80,11 @@ public:
         _log->shown.erase(_log->shown.begin(), std::next(found));
         if (count == 0 || count == _log->lastDrawn) return;
         _log->lastDrawn = count;
-        _log->latencies.push_back(std::chrono::duration<double, std::milli>(now - captured).count());
+        _log->latencies.push_back(
+            std::chrono::duration<double, std::milli>(now - captured).count());
     }
 
-private:
+  private:
     FrameLog* _log;
 };
 
@@ -135,7 +134,9 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
                 percentile(frameTimes, 0.99));
     std::printf("capture to screen: median %.2f ms, p90 %.2f ms, max %.2f ms\n",
                 median(log.latencies), percentile(log.latencies, 0.9),
-                log.latencies.empty() ? 0.0 : *std::max_element(log.latencies.begin(), log.latencies.end()));
+                log.latencies.empty()
+                    ? 0.0
+                    : *std::max_element(log.latencies.begin(), log.latencies.end()));
     return 0;
 }
 
@@ -161,6 +162,16 @@ bool setUpExhibit(App*& app, const std::string& exhibit, const std::string& feed
     return true;
 }
 
+/// One pass of the program's frame loop: a frame, the movies' update, the phrase cue. Returns
+/// its time in milliseconds.
+double timedPass(App& app, SoundCue& cue) {
+    const auto start = Clock::now();
+    app.viewer->frame();
+    app.movieManager->update();
+    cue.apply(app.viewer->isMarkerVisible(SoundCue::kMarker), *app.soundLibrary);
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     App* app = nullptr;
     if (!setUpExhibit(app, exhibit, feed)) return 1;
@@ -173,12 +184,8 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     auto nextReport = start + std::chrono::seconds(10);
     std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB\n");
     while (!app->viewer->done()) {
-        const auto passStart = Clock::now();
-        app->viewer->frame();
-        app->movieManager->update();
-        cue.apply(app->viewer->isMarkerVisible(SoundCue::kMarker), *app->soundLibrary);
+        const double ms = timedPass(*app, cue);
         const auto now = Clock::now();
-        const double ms = std::chrono::duration<double, std::milli>(now - passStart).count();
         window.add(ms);
         all.add(ms);
         if (now >= nextReport) {
@@ -218,18 +225,16 @@ int frameLoop(const std::string& exhibit, const std::string& feed, double second
     std::vector<double> all, playing;
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (!app.viewer->done() && Clock::now() < end) {
-        const auto start = Clock::now();
-        app.viewer->frame();
-        app.movieManager->update();
-        cue.apply(app.viewer->isMarkerVisible(SoundCue::kMarker), *app.soundLibrary);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const double ms = timedPass(app, cue);
         all.push_back(ms);
         if (movie && movie->getStatus() == osg::ImageStream::PLAYING) playing.push_back(ms);
     }
     app.tearDown();
     delete created;
-    std::printf("frame loop passes: %zu, with the movie playing: %zu\n", all.size(), playing.size());
-    std::printf("pass time, all: median %.2f ms, p99 %.2f ms\n", median(all), percentile(all, 0.99));
+    std::printf("frame loop passes: %zu, with the movie playing: %zu\n", all.size(),
+                playing.size());
+    std::printf("pass time, all: median %.2f ms, p99 %.2f ms\n", median(all),
+                percentile(all, 0.99));
     std::printf("pass time, movie playing: median %.2f ms, p99 %.2f ms\n", median(playing),
                 percentile(playing, 0.99));
     return 0;
@@ -272,7 +277,8 @@ int capture(const std::string& feed, double seconds) {
         }
         const double nowCpu = threadCpuSeconds(tid);
         const auto nowWall = Clock::now();
-        load.push_back(100.0 * (nowCpu - cpu) / std::chrono::duration<double>(nowWall - wall).count());
+        load.push_back(100.0 * (nowCpu - cpu) /
+                       std::chrono::duration<double>(nowWall - wall).count());
         cpu = nowCpu;
         wall = nowWall;
     }
@@ -289,12 +295,14 @@ int capture(const std::string& feed, double seconds) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "latency" && argc >= 4) return latency(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
+    if (mode == "latency" && argc >= 4)
+        return latency(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
     if (mode == "soak" && argc >= 4)
         return soak(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 1200.0);
     if (mode == "frameloop" && argc >= 4)
         return frameLoop(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 20.0);
-    if (mode == "capture" && argc >= 3) return capture(argv[2], argc > 3 ? std::atof(argv[3]) : 10.0);
+    if (mode == "capture" && argc >= 3)
+        return capture(argv[2], argc > 3 ? std::atof(argv[3]) : 10.0);
     std::fprintf(stderr,
                  "usage: quorv-bench-video latency EXHIBIT_DIR FEED [SECONDS]\n"
                  "       quorv-bench-video frameloop EXHIBIT_DIR FEED [SECONDS]\n"

@@ -126,8 +126,6 @@ cv::Mat grab(const std::string& display, const cv::Rect& area) {
     return picture;
 }
 
-const cv::Rect ExhibitRun::kWindow(0, 0, 640, 480);
-
 ExhibitRun::ExhibitRun(const XServer& server, const Options& options) : _server(server) {
     // Tests check the program's pictures with OpenCV on their own thread. OpenCV's worker pool
     // would hand results back through synchronisation that ThreadSanitizer cannot see, and its

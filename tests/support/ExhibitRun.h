@@ -96,7 +96,7 @@ class ExhibitRun {
     std::string output() const { return shell("cat " + _out); }  ///< standard output so far
     std::string errors() const { return shell("cat " + _err); }  ///< standard error so far
 
-    static const cv::Rect kWindow;
+    static inline const cv::Rect kWindow{0, 0, 640, 480};
 
   private:
     const XServer& _server;

@@ -136,11 +136,10 @@ void checkShellWindow(HINSTANCE instance) {
     c.cbSize = sizeof c;
     // Icons 107 and 108 do not exist, so the class has none.
     CHECK(GetClassInfoExW(instance, L"QUORV", &c) && c.style == (CS_HREDRAW | CS_VREDRAW) &&
-          c.lpfnWndProc == shellWindowProc && c.cbClsExtra == 0 && c.cbWndExtra == 0 &&
+          c.lpfnWndProc == shellWindowProc && !c.cbClsExtra && !c.cbWndExtra &&
           c.hInstance == instance && !c.hIcon && !c.hIconSm &&
           c.hCursor == LoadCursorW(nullptr, IDC_ARROW) &&
-          c.hbrBackground == reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1) &&
-          c.lpszMenuName == MAKEINTRESOURCEW(109));
+          c.hbrBackground == (HBRUSH)(COLOR_WINDOW + 1) && c.lpszMenuName == MAKEINTRESOURCEW(109));
     HWND window = CreateWindowExW(0, shellClassName, shellTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                   0, 0, 400, 300, nullptr, nullptr, instance, nullptr);
     // The window has the class's menu (which a failed creation lacks); states 0 are MF_STRING |
@@ -150,6 +149,7 @@ void checkShellWindow(HINSTANCE instance) {
     // Painting draws nothing but leaves the window valid.
     InvalidateRect(window, nullptr, TRUE);
     CHECK(SendMessageW(window, WM_PAINT, 0, 0) == 0 && !GetUpdateRect(window, nullptr, FALSE));
+    ValidateRect(window, nullptr);  // else its endless WM_PAINT would starve the watcher's timer
 
     // The about box's result is the command that closed it; any other command leaves it open,
     // and the watcher closes it with -2.

@@ -198,7 +198,7 @@ struct Visit {
         std::atomic<bool> stop{false};
         std::thread recorder([&] {
             const auto start = std::chrono::steady_clock::now();
-            while (!stop) {
+            for (; !stop; std::this_thread::sleep_for(2ms)) {
                 const cv::Mat screen = grab(server.display(), ExhibitRun::kWindow);
                 struct stat info {};
                 const long bytes = stat(audio.c_str(), &info) == 0 ? info.st_size : 0;

@@ -48,15 +48,12 @@ TEST(CameraParameters, BadFilesFailWithAReason) {
     oversized.push_back(0);
     std::fill(zeroSize.begin(), zeroSize.begin() + 8, 0);
     std::fill(zeroMatrix.begin() + 8, zeroMatrix.begin() + 104, 0);
+    // Empty, short, between the two forms, oversized, NaNs and a negative size, no size, no
+    // focal length, text.
     const std::vector<std::vector<unsigned char>> cases = {
-        {},
-        {good.begin(), good.begin() + 100},
-        {good.begin(), good.begin() + 150},
-        oversized,
-        std::vector<unsigned char>(136, 0xFF),  // NaNs, a negative size
-        zeroSize,
-        zeroMatrix,
-        std::vector<unsigned char>(176, 'a')};
+        {},         {good.begin(), good.begin() + 100},    {good.begin(), good.begin() + 150},
+        oversized,  std::vector<unsigned char>(136, 0xFF), zeroSize,
+        zeroMatrix, std::vector<unsigned char>(176, 'a')};
     const std::string path = ::testing::TempDir() + "quorv_bad.dat";
     std::string why;
     EXPECT_FALSE(CameraParameters::read(path + ".missing", &why));

@@ -11,17 +11,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/// A 22050 Hz, 16-bit stereo WAV file: `level` for `seconds`, for each segment in turn.
+/// A 22050 Hz, 16-bit stereo WAV file of this process: `level` for `seconds`, for each segment.
 std::string writeWav(const std::string& name, std::vector<std::pair<int16_t, double>> segments) {
     std::vector<int16_t> pcm;
     for (auto [level, seconds] : segments) pcm.insert(pcm.end(), size_t(seconds * 44100), level);
-    const uint32_t n = uint32_t(pcm.size() * 2), format[] = {16, 0x20001, 22050, 88200, 0x100004};
-    std::ofstream out(::testing::TempDir() + name, std::ios::binary);
-    const auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    out << "RIFF", u32(36 + n), out << "WAVEfmt ";
-    out.write(reinterpret_cast<const char*>(format), sizeof format) << "data", u32(n);
-    out.write(reinterpret_cast<const char*>(pcm.data()), n);
-    return ::testing::TempDir() + name;
+    const uint32_t n = uint32_t(pcm.size() * 2);
+    // "RIFF", size, "WAVE", "fmt ", 16, PCM in 2 channels, rate, byte rate, 4-byte frames of
+    // 16 bits, "data", size.
+    const uint32_t header[] = {0x46464952, 36 + n, 0x45564157, 0x20746d66, 16, 0x20001,
+                               22050,      88200,  0x100004,   0x61746164, n};
+    const std::string path = ::testing::TempDir() + name + std::to_string(getpid()) + ".wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(header), sizeof header)
+        .write(reinterpret_cast<const char*>(pcm.data()), n);
+    return path;
 }
 
 class SoundLibraryTest : public ::testing::Test {
@@ -29,8 +32,8 @@ class SoundLibraryTest : public ::testing::Test {
     void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 1); }
     // The driver SDL chose stays until its audio is shut: each test starts without one.
     void TearDown() override { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
-    const std::string shortSound = writeWav("quorv_short.wav", {{3000, 0.1}});
-    const std::string longSound = writeWav("quorv_long.wav", {{3000, 3.0}});
+    const std::string shortSound = writeWav("quorv_short", {{3000, 0.1}});
+    const std::string longSound = writeWav("quorv_long", {{3000, 3.0}});
 };
 
 TEST_F(SoundLibraryTest, EachKeyPlaysOnceOnAChannelOfItsOwnAndStopHaltsIt) {
@@ -76,7 +79,7 @@ TEST_F(SoundLibraryTest, NoAudioDeviceIsReportedInOneLine) {
 
 TEST_F(SoundLibraryTest, AfterAStopTheNextPlayStartsFromTheBeginning) {
     // A loud quarter second, then quiet: at half volume the device hears 4000, then 1000.
-    const std::string marked = writeWav("quorv_marked.wav", {{8000, 0.25}, {2000, 3.0}});
+    const std::string marked = writeWav("quorv_marked", {{8000, 0.25}, {2000, 3.0}});
     const std::string capture = ::testing::TempDir() + "quorv_capture_" + std::to_string(getpid());
     std::remove(capture.c_str());
     setenv("SDL_AUDIODRIVER", "disk", 1);

@@ -22,6 +22,7 @@ clutter 5 10
 marker patt.a pics/a.png 120 margin 4
 marker patt.b b.png 80 inner
 key patt.a 2   10 20 600  90 0 0 hidden
+key patt.a 3   10 20 600  90 0 0
 key patt.a 0    0  0 400   0 10 -20
 key patt.b 1    0  0 500   0 0 0
 )";
@@ -50,7 +51,8 @@ TEST(SynthScript, ReadsEverySettingAndInterpolatesKeysHoldingTheShownFlag) {
         cv::Vec6d(mid.position[0], mid.position[1], mid.position[2], mid.roll, mid.pitch, mid.yaw),
         cv::Vec6d(5, 10, 500, 45, 5, -10));
     EXPECT_TRUE(mid.shown && a.placementAt(1.999).shown);
-    EXPECT_FALSE(a.placementAt(2.0).shown);
+    EXPECT_FALSE(a.placementAt(2.0).shown || a.placementAt(2.9).shown);
+    EXPECT_TRUE(a.placementAt(3.0).shown);
     EXPECT_EQ(a.placementAt(-1).position[2], 400.0);
     EXPECT_EQ(a.placementAt(99).position[2], 600.0);
     EXPECT_FALSE(ScriptMarker().placementAt(0).shown);

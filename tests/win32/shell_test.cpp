@@ -201,6 +201,7 @@ void checkShellWindow(HINSTANCE instance) {
 
 void report() {
     CHECK(steps == "App setUpExhibit runFrameLoop tearDown ");
+    // Without failures, the process's exit status is what the entry returned.
     std::printf("win32: %d checks failed\n", failures), std::fflush(stdout);
     if (failures > 0) _exit(1);
 }

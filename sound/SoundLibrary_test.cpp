@@ -49,6 +49,7 @@ TEST_F(SoundLibraryTest, EachKeyPlaysOnceOnAChannelOfItsOwnAndStopHaltsIt) {
     EXPECT_TRUE(library.playSound("a", 0) && library.playSound("b", 0));
     EXPECT_FALSE(library.playSound("a", 0)) << "a playing sound is not restarted";
     for (int c = 0; c < 16; ++c) EXPECT_EQ(Mix_Playing(c) != 0, c == a || c == b) << c;
+    ASSERT_NE(Mix_GetChunk(a), nullptr) << "nothing was played on its channel";
     EXPECT_LT(Mix_GetChunk(a)->alen, 22050u * 4) << "not the sound loaded first";
 
     // A pause is stamped with SDL's millisecond clock, and a stamp of 0 reads as "not paused":

@@ -8,13 +8,17 @@
 #include <vector>
 
 #include "Pattern.h"
-#include "Pose.h"
 
 namespace quorvtest {
 
-/// A 16x16 pattern of 4x4-cell blocks, black or white, seeded; its corner blocks (one white,
-/// three black) keep every quarter turn distinct.
-quorv::markers::PatternImage randomPattern(unsigned seed);
+/// A template as a 16x16 BGR picture, for the synthetic camera to draw as a marker's inside.
+inline cv::Mat picture(const quorv::markers::PatternImage& pattern) {
+    cv::Mat m(16, 16, CV_8UC3);
+    m.forEach<cv::Vec3b>([&](cv::Vec3b& px, const int* at) {
+        for (int p = 0; p < 3; ++p) px[p] = pattern.at(p, at[0], at[1]);
+    });
+    return m;
+}
 
 /// A marker to draw: its pattern (the black border is added), outer width in mm, placement.
 struct Shown {
@@ -29,12 +33,20 @@ struct Shot {
 };
 
 /// One frame of `markers` over a flat grey page, seen through `camera`, with `effects` applied.
-Shot shoot(const osgART::CameraParameters& camera, const std::vector<Shown>& markers,
-           const quorv::ImageEffects& effects = {}, int grey = 150);
-
-/// The true metric pose of a marker of a shot.
-inline quorv::markers::Pose truePose(const quorv::FrameTruth::Marker& m) {
-    return quorv::markers::Pose::fromMatrix(cv::Matx34d(m.cameraFromMarker.data()));
+inline Shot shoot(const osgART::CameraParameters& camera, const std::vector<Shown>& markers,
+                  const quorv::ImageEffects& effects = {}, int grey = 150) {
+    quorv::SynthScript script;
+    script.background = quorv::SynthScript::Background::Colour;
+    script.backgroundRgb = {grey, grey, grey};
+    script.effects = effects;
+    std::vector<cv::Mat> pictures;
+    for (const Shown& m : markers) {
+        script.markers.push_back({"m" + std::to_string(pictures.size()), "", m.width, true, -1,
+                                  {{0.0, m.at}}});
+        pictures.push_back(picture(m.pattern));
+    }
+    const quorv::SynthRenderer renderer(script, camera, pictures, {});
+    return {renderer.render(0), renderer.truth(0)};
 }
 
 }  // namespace quorvtest

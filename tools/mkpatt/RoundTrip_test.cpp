@@ -1,39 +1,21 @@
-// A marker and its pattern file made with quorv-mkpatt, rendered by the synthetic camera at four
-// quarter turns, sampled back and matched against the file.
+// A marker and its pattern file made with quorv-mkpatt as exhibit staff make them: the printed
+// marker's size and resolution, and the marker found by the detector through its pattern file in
+// four quarter turns, drawn by the synthetic camera.
+#include <MarkerDetector.h>
 #include <gtest/gtest.h>
 #include <support/Paths.h>
 #include <support/StockCamera.h>
 #include <synth/SynthRenderer.h>
+#include <zlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
-#include "PatternCorrelation.h"
-#include "PatternSampler.h"
 
 namespace quorv {
 namespace {
 
-/// The block of `pattern` that best matches the marker whose outer corners are `corners`
-/// (the first mapped to the top-left), straightened and sampled as a whole marker.
-int bestBlock(const markers::Pattern& pattern, const cv::Mat& frame, const cv::Point2f* corners) {
-    const cv::Point2f square[4] = {
-        {-0.5f, -0.5f}, {255.5f, -0.5f}, {255.5f, 255.5f}, {-0.5f, 255.5f}};
-    cv::Mat flat;
-    cv::warpPerspective(frame, flat, cv::getPerspectiveTransform(corners, square),
-                        cv::Size(256, 256));
-    const markers::PatternImage sample = PatternSampler().sample(flat);
-    int best = 0;
-    for (int k = 1; k < 4; ++k)
-        if (patternCorrelation(sample, pattern.block(k)) >
-            patternCorrelation(sample, pattern.block(best)))
-            best = k;
-    EXPECT_GT(patternCorrelation(sample, pattern.block(best)), 0.9);
-    return best;
-}
-
-TEST(MarkerRoundTrip, RenderedQuarterTurnsMatchThePatternFileInTheRightOrientation) {
-    // Made as exhibit staff make markers.
+TEST(MarkerRoundTrip, PrintedMarkerDeclaresItsSizeAndItsPatternFileFindsItInEveryTurn) {
     const std::string dir = ::testing::TempDir(), tool = quorvtest::buildPath("quorv-mkpatt");
     cv::Mat art(16, 16, CV_8UC3);
     cv::RNG(11).fill(art, cv::RNG::UNIFORM, 0, 2);
@@ -44,27 +26,37 @@ TEST(MarkerRoundTrip, RenderedQuarterTurnsMatchThePatternFileInTheRightOrientati
                      dir + "roundtrip.png -o " + dir + "patt.roundtrip > /dev/null")
                         .c_str()),
         0);
-    const auto pattern = markers::Pattern::load(dir + "patt.roundtrip");
-    ASSERT_TRUE(pattern);
+    // 80 mm at 150 dpi; a quarter of the width black on each side.
+    const cv::Mat printed = cv::imread(dir + "roundtrip.png");
+    ASSERT_EQ(printed.size(), cv::Size(472, 472));
+    cv::Mat border = printed.clone();
+    border(cv::Rect(118, 118, 236, 236)).setTo(cv::Scalar::all(0));
+    EXPECT_EQ(cv::countNonZero(border.reshape(1)), 0);
+    // The PNG's pHYs chunk says 150 dots per inch (5906 per metre), with a valid checksum.
+    std::ifstream in(dir + "roundtrip.png", std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string type = "pHYs";
+    const auto at = std::search(bytes.begin(), bytes.end(), type.begin(), type.end());
+    ASSERT_LT(at + 17, bytes.end());
+    auto be32 = [](auto p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; };
+    EXPECT_EQ(
+        std::vector<uint32_t>({be32(at - 4), be32(at + 4), be32(at + 8), at[12], be32(at + 13)}),
+        std::vector<uint32_t>({9, 5906, 5906, 1, uint32_t(crc32(0, &*at, 13))}));
+
+    markers::MarkerDetector detector;
+    detector.addPattern(*markers::Pattern::load(dir + "patt.roundtrip"));
+    detector.setCamera(quorvtest::stockCamera(26.2));
     for (int k = 0; k < 4; ++k) {
         SynthScript scene;
         scene.markers.push_back(
-            {"patt.roundtrip", "", 80, false, -1, {{0, {{15, -10, 380}, 90.0 * k, 12, -9}}}});
+            {"m", "", 80, false, -1, {{0, {{15, -10, 380}, 90.0 * k + 5, 12, -9}}}});
         scene.effects.noiseSigma = 2;
-        const SynthRenderer r(scene, quorvtest::stockCamera(26.2),
-                              {cv::imread(dir + "roundtrip.png")}, {});
-        const auto truth = r.truth(0).markers.at(0);
-        ASSERT_TRUE(truth.fullyInView);
-        cv::Point2f corners[8];
-        for (int i = 0; i < 8; ++i)
-            corners[i] = cv::Point2f(truth.corners[i % 4][0], truth.corners[i % 4][1]);
-        // From the marker's own top-left corner: the upright block. From the top-left corner on
-        // screen, as a detector reads it: block k, as the marker is turned k quarters.
-        EXPECT_EQ(bestBlock(*pattern, r.render(0), corners), 0) << "turn " << k;
-        int first = 0;
-        for (int i = 1; i < 4; ++i)
-            if (corners[i].x + corners[i].y < corners[first].x + corners[first].y) first = i;
-        EXPECT_EQ(bestBlock(*pattern, r.render(0), corners + first), k) << "turn " << k;
+        const SynthRenderer r(scene, quorvtest::stockCamera(26.2), {printed}, {});
+        const auto found = detector.detect(r.render(0)).detections;
+        ASSERT_EQ(found.size(), 1u) << "turn " << k;
+        EXPECT_GT(found[0].confidence, 0.9) << "turn " << k;
+        const auto& ul = r.truth(0).markers[0].corners[0];
+        EXPECT_LT(cv::norm(found[0].observed[0] - cv::Point2d(ul[0], ul[1])), 0.5) << "turn " << k;
     }
 }
 

@@ -7,9 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 #include "MarkerConfig.h"
 #include "MultiMarkerConfig.h"
@@ -18,51 +15,25 @@
 namespace quorv::markers {
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::stringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-const std::string kCameras[] = {quorvtest::testDataPath("camera_para_640x480_v4.dat"),
-                                quorvtest::sourceDirectory() + "/exhibit/camera_para.dat"};
-const std::string kHiro = readFile(quorvtest::testDataPath("patt.hiro"));
+const std::string kHiro = Pattern::load(quorvtest::testDataPath("patt.hiro"))->toText();
 const std::string kSet =
     "# two markers\n2\n\ndata\\patt.a\n40.0\n0.0 0.0\n 1 0 0 0\n 0 1 0 0\n 0 0 1 0\n\n#second\n"
     "data/patt.b  trailing words\n60.0\n5.0 -5.0\n 0 -1 0 100\n 1 0 0 -20\n 0 0 1 0\n";
 
-/// Reads `text` after its first letter as a Pattern, Camera, Multi-marker file or marker
-/// Configuration string: whether it was accepted. A refusal must give a reason, and what is
-/// accepted must hold sane values.
+/// Reads `text` after its first letter as a Pattern, Multi-marker file or marker configuration
+/// String: whether it was accepted. A refusal must give a reason.
 bool accepts(const std::string& kindAndText) {
     const std::string text = kindAndText.substr(1);
     std::string error;
-    bool ok = false, sane = true;
-    if (kindAndText[0] == 'P') {
-        const auto p = Pattern::parse(text, &error);
-        ok = bool(p), sane = !p || Pattern::parse(p->toText())->block(3) == p->block(3);
-    } else if (kindAndText[0] == 'C') {
-        const auto c = osgART::CameraParameters::parse(
-            reinterpret_cast<const unsigned char*>(text.data()), text.size(), &error);
-        ok = bool(c), sane = !c || (c->xsize > 0 && c->ysize > 0 && c->intrinsics().fx > 0 &&
-                                    c->intrinsics().fy > 0 && std::isfinite(c->intrinsics().fx));
-    } else if (kindAndText[0] == 'M') {
-        const auto s = MultiMarkerConfig::parse(text, &error);
-        ok = bool(s), sane = !s || (!s->members.empty() && s->members.size() <= 50u);
-        for (const auto& m : s ? s->members : std::vector<MultiMarkerConfig::Member>())
-            sane = sane && m.width > 0 && std::isfinite(m.width + m.center.x + m.center.y);
-    } else {
-        const auto c = MarkerConfig::parse(text, &error);
-        ok = bool(c),
-        sane = !c || (!c->name().empty() && (c->kind == MarkerConfig::Kind::Multi ||
-                                             (c->width > 0 && std::isfinite(c->width))));
-    }
-    EXPECT_TRUE(sane) << text.substr(0, 60);
+    const bool ok = kindAndText[0] == 'P'   ? bool(Pattern::parse(text, &error))
+                    : kindAndText[0] == 'M' ? bool(MultiMarkerConfig::parse(text, &error))
+                                            : bool(MarkerConfig::parse(text, &error));
     EXPECT_TRUE(ok || !error.empty()) << text.substr(0, 60);
     return ok;
 }
 
-TEST(PatternFile, BlocksArePlanesBlueGreenRedAndQuarterTurnsOfTheFirst) {
+TEST(Parsers, GoodFilesAndStringsGiveEveryField) {
+    // Pattern blocks are planes blue, green, red, and quarter turns of the first.
     // Each plane of each block filled with its own value: the file's order is block, plane.
     std::string numbers;
     for (int i = 0; i < 4 * kPatternValues; ++i) numbers += std::to_string(i / 256 * 10) + " ";
@@ -79,9 +50,6 @@ TEST(PatternFile, BlocksArePlanesBlueGreenRedAndQuarterTurnsOfTheFirst) {
         EXPECT_EQ(Pattern::fromUpright(hiro->block(0)).block(k), hiro->block(k)) << "block " << k;
         EXPECT_EQ(Pattern::parse(written)->block(k), hiro->block(k)) << "block " << k;
     }
-}
-
-TEST(Config, StringsAndMultiMarkerFilesGiveEveryField) {
     const auto single = MarkerConfig::parse("single;a\\b\\patt.x;80.5;-10;2.5");
     ASSERT_TRUE(single && single->kind == MarkerConfig::Kind::Single);
     EXPECT_EQ(single->path + " " + single->name(), "a/b/patt.x patt.x");
@@ -102,7 +70,10 @@ TEST(Config, StringsAndMultiMarkerFilesGiveEveryField) {
         EXPECT_EQ(set->members[1].setFromMarker,
                   cv::Matx34d(0, -1, 0, 100, 1, 0, 0, -20, 0, 0, 1, 0));
     }
-    for (const std::string& file : kCameras) {  // the 176- and the 136-byte form, big-endian
+    for (const std::string& file :
+         {quorvtest::testDataPath("camera_para_640x480_v4.dat"),
+          quorvtest::sourceDirectory() +
+              "/exhibit/camera_para.dat"}) {  // the 176- and the 136-byte form, big-endian
         const auto c = osgART::CameraParameters::read(file);
         ASSERT_TRUE(c) << file;
         EXPECT_EQ(c->xsize * 10000 + c->ysize, 6400480) << file;
@@ -113,7 +84,7 @@ TEST(Config, StringsAndMultiMarkerFilesGiveEveryField) {
 
 TEST(Parsers, MalformedInputIsRefusedWithAReason) {
     for (const char* text :
-         {"M", "P", "C", "S", "Ssingle", "Ssingle;p;80;0", "Ssingle;p;80;0;0;0", "Ssingle;p;-1;0;0",
+         {"M", "P", "S", "Ssingle", "Ssingle;p;80;0", "Ssingle;p;80;0;0;0", "Ssingle;p;-1;0;0",
           "Ssingle;p;80;x;0", "Ssingle;p;80;0;1e999", "Ssingle;;80;0;0", "Ssingle;dir\\;80;0;0",
           "Smulti", "Smulti;a;b", "SSingle;p;80;0;0"})
         EXPECT_FALSE(accepts(text)) << text;
@@ -135,25 +106,6 @@ TEST(Parsers, MalformedInputIsRefusedWithAReason) {
     EXPECT_NE(error.find("no/such/set.dat"), std::string::npos);
     EXPECT_FALSE(Pattern::load("no/such/patt.file", &error));
     EXPECT_NE(error.find("no/such/patt.file"), std::string::npos);
-}
-
-TEST(Parsers, DamagedFilesAreRefusedWithAReasonOrReadAsSaneValues) {
-    std::mt19937 rng(1);
-    for (const std::string& original :
-         {"P" + kHiro, "C" + readFile(kCameras[0]), "C" + readFile(kCameras[1]), "M" + kSet,
-          std::string("Ssingle;data_Tovarin\\patt.tovex;120;0;0")}) {
-        int accepted = 0;
-        for (int i = 0; i < 3000 && !HasFailure(); ++i) {
-            // Bytes changed at random, and every third time the end cut off or doubled.
-            std::string text = original;
-            for (int e = 1 + rng() % 4; e > 0; --e)
-                text[1 + rng() % (text.size() - 1)] = char(rng());
-            if (i % 3 == 0) text = text.substr(0, 1 + rng() % text.size()) + (i % 2 ? text : "");
-            accepted += accepts(text);
-        }
-        EXPECT_GT(accepted, 0) << original.substr(0, 30);
-        EXPECT_LT(accepted, 3000) << original.substr(0, 30);
-    }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -22,26 +21,18 @@ struct RecordingSounds {
     std::string calls;
 };
 
-/// The calls of one pass per character of `seen` ('1': the marker was seen), '-' for none.
-std::string passes(const std::string& seen) {
-    SoundCue cue;
-    RecordingSounds sounds;
-    std::string out;
-    for (char pass : seen) {
-        sounds.calls.clear();
-        cue.apply(pass == '1', sounds);
-        out += sounds.calls.empty() ? "-" : sounds.calls;
-    }
-    return out;
-}
-
 TEST(SoundCue, StartsThePhraseOncePerSightingAndCutsItInEveryPassWithoutTheMarker) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"00111011", "SSP--SP-"},  // unseen at first; a long sighting; a loss of one frame
-        {"11", "P-"},              // seen from the very first pass
-        {"1010", "PSPS"},
-    };
-    for (const auto& [seen, calls] : cases) EXPECT_EQ(passes(seen), calls) << seen;
+    // One character per pass ('1': the marker was seen), and the calls made in each ('-': none).
+    for (auto [seen, calls] : {std::pair{"00111011", "SSP--SP-"}, {"11", "P-"}, {"1010", "PSPS"}}) {
+        SoundCue cue;
+        RecordingSounds sounds;
+        for (const char* pass = seen; *pass; ++pass) {
+            const size_t before = sounds.calls.size();
+            cue.apply(*pass == '1', sounds);
+            if (sounds.calls.size() == before) sounds.calls += "-";
+        }
+        EXPECT_EQ(sounds.calls, calls) << seen;
+    }
 }
 
 }  // namespace

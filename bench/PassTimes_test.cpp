@@ -12,20 +12,18 @@ TEST(PassTimes, PercentilesMatchSortingEveryPassAndClearingStartsAnew) {
     std::lognormal_distribution<double> typical(0.0, 0.4);
     std::exponential_distribution<double> tail(0.1);
     PassTimes times;
-    EXPECT_EQ(times.median(), 0.0);
     std::vector<double> kept = {4500.0, 3000.0};
     for (int i = 0; i < 100000; ++i) kept.push_back(i % 50 ? typical(random) : 5.0 + tail(random));
     for (double ms : kept) times.add(ms);
-    ASSERT_EQ(times.count(), kept.size());
     std::sort(kept.begin(), kept.end());
     for (double p : {0.0, 0.1, 0.5, 0.9, 0.99, 0.999})
         EXPECT_NEAR(times.percentile(p), kept[size_t(p * (kept.size() - 1) + 0.5)],
                     PassTimes::kBinMs / 2)
             << p;
-    EXPECT_EQ(times.percentile(1.0), 4500.0);
-    EXPECT_EQ(times.longest(), 4500.0);
+    EXPECT_TRUE(times.count() == kept.size() && times.percentile(1) == 4500 &&
+                times.longest() == 4500);
     times.clear();
-    EXPECT_EQ(times.count() + times.longest(), 0.0);
+    EXPECT_EQ(times.count() + times.longest() + times.median(), 0.0);
     times.add(2.0);
     EXPECT_NEAR(times.median(), 2.0, PassTimes::kBinMs);
 }

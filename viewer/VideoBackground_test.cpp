@@ -29,40 +29,24 @@ std::string quad(osg::Geode* geode) {
     return out.str();
 }
 
-TEST(VideoQuad, ShowsTheImageFirstRowOnTopInBothTextureModes) {
-    osg::ref_ptr<osg::Image> image = new osg::Image;
-    image->allocateImage(640, 480, 1, GL_BGR, GL_UNSIGNED_BYTE);
-    using Geode = osgART::VideoGeode;
-    const struct {
-        Geode::TextureMode mode;
-        float w, h;
-        const char* quad;
-    } cases[] = {{Geode::USE_TEXTURE_2D, 640, 480,
-                  "0,0:0,0.9375 640,0:0.625,0.9375 640,480:0.625,0 0,480:0,0 "},
-                 {Geode::USE_TEXTURE_2D, 1280, 720,
-                  "0,0:0,0.703125 1280,0:0.625,0.703125 1280,720:0.625,0 0,720:0,0 "},
-                 {Geode::USE_TEXTURE_RECTANGLE, 640, 480,
-                  "0,0:0,480 640,0:640,480 640,480:640,0 0,480:0,0 "}};
-    for (const auto& c : cases) {
-        osg::ref_ptr<Geode> geode = new Geode(c.mode, image.get());
-        OsgArt::createVideoQuad(geode.get(), c.w, c.h);
-        EXPECT_EQ(quad(geode.get()), c.quad);
-    }
-}
-
-TEST(VideoBackground, TheLayerShowsTheVideoOverTheWholeView) {
+// The layer spans the view, (0, 0) at its bottom-left and (w, h) at its top-right, and its quad
+// shows the image first row on top; so do quads of either texture mode at any size.
+TEST(VideoBackground, TheVideoFillsTheViewFirstRowOnTopInBothTextureModes) {
     osg::ref_ptr<StillVideo> video = new StillVideo;
-    video->allocateImage(320, 240, 1, GL_BGR, GL_UNSIGNED_BYTE);
+    video->allocateImage(640, 480, 1, GL_BGR, GL_UNSIGNED_BYTE);
     osg::ref_ptr<osgART::VideoLayer> layer = OsgArt::createVideoBackground(video.get());
+    // (0, 0) to (w, h) is the whole view, from its bottom-left to its top-right.
+    EXPECT_EQ(layer->getProjectionMatrix(), osg::Matrixd::ortho2D(0, 640, 0, 480));
     ASSERT_EQ(layer->getNumChildren(), 1u);
-    EXPECT_EQ(quad(dynamic_cast<osgART::VideoGeode*>(layer->getChild(0))),
-              "0,0:0,0.9375 320,0:0.625,0.9375 320,240:0.625,0 0,240:0,0 ");
-    // (0, 0) is the bottom-left of the view and (w, h) its top-right.
-    EXPECT_LT((osg::Vec3d(0, 0, 0) * layer->getProjectionMatrix() - osg::Vec3d(-1, -1, 0)).length(),
-              1e-9);
-    EXPECT_LT(
-        (osg::Vec3d(320, 240, 0) * layer->getProjectionMatrix() - osg::Vec3d(1, 1, 0)).length(),
-        1e-9);
+    using Geode = osgART::VideoGeode;
+    osg::ref_ptr<Geode> wide = new Geode(Geode::USE_TEXTURE_2D, video.get()),
+                        rectangle = new Geode(Geode::USE_TEXTURE_RECTANGLE, video.get());
+    OsgArt::createVideoQuad(wide.get(), 1280, 720);
+    OsgArt::createVideoQuad(rectangle.get(), 640, 480);
+    EXPECT_EQ(quad(layer->getChild(0)->asGeode()),
+              "0,0:0,0.9375 640,0:0.625,0.9375 640,480:0.625,0 0,480:0,0 ");
+    EXPECT_EQ(quad(wide.get()), "0,0:0,0.703125 1280,0:0.625,0.703125 1280,720:0.625,0 0,720:0,0 ");
+    EXPECT_EQ(quad(rectangle.get()), "0,0:0,480 640,0:640,480 640,480:640,0 0,480:0,0 ");
 }
 
 }  // namespace

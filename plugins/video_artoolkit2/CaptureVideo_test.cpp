@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <opencv2/imgcodecs.hpp>
-#include <set>
+#include <opencv2/videoio.hpp>
 #include <thread>
 
 namespace {
@@ -16,26 +15,6 @@ int frameIndexOf(const osg::Image& image) {
     return (image.data(image.s() / 2, image.t() / 2)[0] + 1) / 2;
 }
 
-/// Writes the clip elsewhere and moves it into place, so that it appears whole.
-std::string writeClip(const std::string& path, int frames, cv::Size size) {
-    cv::VideoWriter writer(path + ".tmp.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 30,
-                           size);
-    for (int i = 0; i < frames; ++i) writer.write(cv::Mat(size, CV_8UC3, cv::Scalar::all(2 * i)));
-    writer.release();
-    std::rename((path + ".tmp.avi").c_str(), path.c_str());
-    return path;
-}
-
-/// The video of `location`, opened and started.
-osg::ref_ptr<CaptureVideo> started(const std::string& location) {
-    FrameSource::Options options;
-    options.location = location;
-    osg::ref_ptr<CaptureVideo> video = new CaptureVideo(options);
-    EXPECT_TRUE(video->open());
-    video->start();
-    return video;
-}
-
 /// Calls update with new frame numbers until it brings a frame, for up to 20 s.
 bool nextFrame(CaptureVideo& video, osg::FrameStamp& stamp) {
     for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;
@@ -46,8 +25,17 @@ bool nextFrame(CaptureVideo& video, osg::FrameStamp& stamp) {
     return false;
 }
 
+// A black picture without a source, the source picked up again when it comes back, and image
+// sequences played in a loop are seen on screen (bad_inputs_test, program_test).
 TEST(CaptureVideo, PlaysAFileAtItsOwnSizeAndHandsOverOnlyTheNewestFrame) {
-    auto video = started(writeClip(kPrefix + ".avi", 100, {160, 120}));
+    {
+        cv::VideoWriter out(kPrefix + ".avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 30,
+                            {160, 120});
+        for (int i = 0; i < 100; ++i) out.write(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(2 * i)));
+    }
+    osg::ref_ptr<CaptureVideo> video = new CaptureVideo({kPrefix + ".avi"});
+    ASSERT_TRUE(video->open());
+    video->start();
     EXPECT_EQ(video->s() * 1000 + video->t(), 160120);
     osg::ref_ptr<osg::FrameStamp> stamp = new osg::FrameStamp;
     ASSERT_TRUE(nextFrame(*video, *stamp));
@@ -67,33 +55,6 @@ TEST(CaptureVideo, PlaysAFileAtItsOwnSizeAndHandsOverOnlyTheNewestFrame) {
     EXPECT_GE(skipped, 2);
     video->close(true);
     EXPECT_FALSE(video->hasSource() || video->captureThreadId() != 0);
-}
-
-TEST(CaptureVideo, ShowsBlackWithoutASourceAndPicksItUpWhenItAppears) {
-    const std::string late = kPrefix + "_late.avi";
-    std::remove(late.c_str());
-    auto video = started(late);
-    EXPECT_FALSE(video->hasSource());
-    ASSERT_EQ(video->s() * 1000 + video->t(), 640480);
-    EXPECT_EQ(*std::max_element(video->data(), video->data() + video->getTotalSizeInBytes()), 0);
-    writeClip(late, 60, {320, 240});
-    osg::ref_ptr<osg::FrameStamp> stamp = new osg::FrameStamp;
-    ASSERT_TRUE(nextFrame(*video, *stamp));
-    EXPECT_TRUE(video->hasSource());
-    EXPECT_EQ(video->s() * 1000 + video->t(), 640480) << "not the size it was opened with";
-}
-
-TEST(CaptureVideo, PlaysAnImageSequenceInALoop) {
-    for (int i = 0; i < 5; ++i)
-        cv::imwrite(kPrefix + "_" + std::to_string(i) + ".png",
-                    cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(2 * i + 2)));
-    auto video = started(kPrefix + "_%d.png");
-    EXPECT_EQ(video->s() * 1000 + video->t(), 64048);
-    osg::ref_ptr<osg::FrameStamp> stamp = new osg::FrameStamp;
-    std::set<int> seen;
-    for (int i = 0; i < 100 && seen.size() < 5 && nextFrame(*video, *stamp); ++i)
-        seen.insert(frameIndexOf(*video));
-    EXPECT_EQ(seen, (std::set<int>{1, 2, 3, 4, 5}));
 }
 
 }  // namespace

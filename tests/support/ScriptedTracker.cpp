@@ -3,14 +3,14 @@
 // nothing in images: the tests themselves set its markers seen or lost (Marker::setTracked).
 //
 // QUORV_TRACKER_LOG names a file that gets one line per marker request: the configuration
-// string as received.
-// QUORV_TRACKER_REFUSE lists pattern names (comma-separated) whose requests are refused.
+// string as received ("-": the standard output). A request for the pattern named by
+// QUORV_TRACKER_REFUSE is refused.
 #include <osgart/Plugin.h>
 #include <osgart/Tracker.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -18,19 +18,17 @@ namespace {
 class ScriptedTracker : public osgART::Tracker {
   public:
     osgART::Marker* addMarker(const std::string& configuration) override {
-        if (const char* log = std::getenv("QUORV_TRACKER_LOG"))
+        const char* log = std::getenv("QUORV_TRACKER_LOG");
+        if (log && std::string(log) == "-")
+            std::cout << configuration << std::endl;
+        else if (log)
             std::ofstream(log, std::ios::app) << configuration << "\n";
-        // The pattern name: the second field, after its last backslash.
-        std::istringstream fields(configuration);
-        std::string name;
-        if (!std::getline(fields, name, ';') || !std::getline(fields, name, ';')) return nullptr;
-        name = name.substr(name.rfind('\\') + 1);
-        const char* refuse = std::getenv("QUORV_TRACKER_REFUSE");
-        std::istringstream refused(refuse ? refuse : "");
-        for (std::string each; std::getline(refused, each, ',');)
-            if (each == name) return nullptr;
-        _markers.push_back(new osgART::Marker(name));
-        return _markers.back().get();
+        // The pattern name: after the folder's backslash, up to the next field.
+        std::string name = configuration.substr(configuration.find('\\') + 1);
+        name = name.substr(0, name.find(';'));
+        const char* refused = std::getenv("QUORV_TRACKER_REFUSE");
+        if (refused && name == refused) return nullptr;
+        return _markers.emplace_back(new osgART::Marker(name)).get();
     }
 
     void update() override {}

@@ -33,7 +33,7 @@ struct WitnessReader : osgDB::ReaderWriter {
 // What the set-up prints, where the models and the movie stand and how they move, and the
 // phrase are checked in whole-program tests (program_test, visit_test, exhibit_content_test).
 TEST(App, TearDownClosesAudioBeforeReleasingMovies) {
-    quorvtest::prepareScriptedViewer();
+    quorvtest::scriptedViewer();
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ::testing::internal::CaptureStdout();
     App app;

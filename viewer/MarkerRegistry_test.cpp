@@ -11,8 +11,7 @@ namespace {
 // (What the viewer prints, that its content is drawn over the video and that a refused pattern
 // ends the program are checked in whole-program tests.)
 TEST(MarkerRegistry, RegistrationHandsTheTrackerItsConfigurationAndTheFirstBindingOfANameStays) {
-    quorvtest::prepareScriptedViewer();
-    OsgArt* viewer = OsgArt::instance();
+    OsgArt* viewer = quorvtest::scriptedViewer();
     // The tracker on the root, the video under the camera, the handlers in order, the keys' last.
     osg::Group* root = viewer->getSceneData()->asGroup();
     osg::Camera* camera = root->getChild(0)->asCamera();

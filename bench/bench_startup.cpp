@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
-        ExhibitRun quorv(server, {argv[1], argv[2], ExhibitRun::Confirm::Later});
+        ExhibitRun quorv(server, argv[1], argv[2], ExhibitRun::Confirm::Later);
         const bool up = !quorv.notice(std::chrono::seconds(20)).empty();
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (!up) {

@@ -2,8 +2,8 @@
 
 // The harness of the whole-program tests: the real build/quorv with its real plugins, run in an
 // exhibit folder on a private X server and fed a video as its camera. It confirms the loading
-// notice, reads the screen, types keys, and keeps the program's standard output, standard error
-// and exit status.
+// notice, reads the screen, types keys (xdotool), and keeps the program's standard output,
+// standard error and exit status.
 
 #include <chrono>
 #include <functional>
@@ -15,29 +15,26 @@
 
 namespace quorvtest {
 
-/// A private X server (scripts/private-x.sh), stopped when this goes.
-class XServer {
-  public:
-    explicit XServer(int width = 1280, int height = 960);
+/// A private X server (scripts/private-x.sh, 1280x960), stopped when this goes.
+struct XServer {
+    XServer();
     ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    const std::string& display() const { return _display; }  ///< ":N", for DISPLAY
-
-  private:
-    std::string _display;
-    int _pid = -1;
+    std::string display;  ///< ":N", for DISPLAY
+    int pid = 0;
 };
 
-/// Runs a shell command; returns what it printed on standard output (and its exit status).
-std::string shell(const std::string& command, int* status = nullptr);
+/// Runs a shell command; returns what it printed on standard output.
+std::string shell(const std::string& command);
+/// Asks `done` every `step` until it says yes or `limit` has passed; returns its last answer.
+bool until(const std::function<bool()>& done, std::chrono::milliseconds limit,
+           std::chrono::milliseconds step = std::chrono::milliseconds(20));
 /// A fresh empty folder under this test process's temporary folder.
 std::string freshFolder(const std::string& name);
 /// Saves a picture for a person to look at after a failure; returns its path.
 std::string keep(const cv::Mat& picture, const std::string& name);
-/// A video of `frames` copies of `picture` (MJPEG, 30 fps) at `path`; returns the path.
-std::string stillVideo(const cv::Mat& picture, const std::string& path, int frames = 30);
-/// What the screen shows in `area` (BGR); empty when it cannot be read.
+/// A video of 30 copies of `picture` (MJPEG, 30 fps) at `path`; returns the path.
+std::string stillVideo(const cv::Mat& picture, const std::string& path);
+/// What the screen shows in `area` (BGR).
 cv::Mat grab(const std::string& display, const cv::Rect& area);
 inline std::string buildDir() { return buildDirectory(); }
 inline std::string sourceDir() { return sourceDirectory(); }
@@ -48,20 +45,13 @@ class ExhibitRun {
   public:
     /// How the notice is confirmed on start (Later: by the test).
     enum class Confirm { Later, Return, Click };
-    struct Options {
-        std::string exhibit, video;
-        Confirm confirm = Confirm::Return;
-        /// Variables set on top of the run's defaults; an empty value removes one.
-        std::map<std::string, std::string> environment = {};
-        std::string program = buildPath("quorv");
-    };
+    /// Variables set on top of the run's defaults.
+    using Environment = std::map<std::string, std::string>;
 
-    ExhibitRun(const XServer& server, const Options& options);
-    ExhibitRun(const XServer& server, const std::string& exhibitFolder, const std::string& video)
-        : ExhibitRun(server, Options{exhibitFolder, video}) {}
+    ExhibitRun(const XServer& server, const std::string& exhibitFolder, const std::string& video,
+               Confirm how = Confirm::Return, const Environment& environment = {},
+               const std::string& program = buildPath("quorv"));
     ~ExhibitRun();
-    ExhibitRun(const ExhibitRun&) = delete;
-    ExhibitRun& operator=(const ExhibitRun&) = delete;
 
     /// Where the loading notice is on the screen, waiting up to `limit` while the program runs;
     /// empty when it is not up.
@@ -75,7 +65,7 @@ class ExhibitRun {
     std::string problem() const { return _problem + "; standard error:\n" + errors(); }
 
     /// What the viewer's window shows now (BGR, 640x480).
-    cv::Mat picture() const { return grab(_server.display(), kWindow); }
+    cv::Mat picture() const { return grab(_display, kWindow); }
     /// Looks at the window until `wanted` accepts what it shows, for up to `limit`; returns the
     /// last picture looked at, accepted or not.
     cv::Mat pictureWhen(const std::function<bool(const cv::Mat&)>& wanted,
@@ -85,26 +75,22 @@ class ExhibitRun {
     /// Asks the viewer's window to close, the way a window manager does.
     void close() const;
     /// Escape, then the exit status (-1 when the program did not end).
-    int quit() {
-        press("Escape");
-        return wait();
-    }
-
+    int quit() { return press("Escape"), wait(); }
     bool running() const;
     /// The exit status (0-255, 128+signal when killed), or -1 when it did not end in `limit`.
-    int wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(20)) const {
+        return until([this] { return !running(); }, limit), _status;
+    }
     std::string output() const { return shell("cat " + _out); }  ///< standard output so far
     std::string errors() const { return shell("cat " + _err); }  ///< standard error so far
 
     static inline const cv::Rect kWindow{0, 0, 640, 480};
 
   private:
-    const XServer& _server;
+    std::string _display, _out, _err, _problem;
     int _pid = -1;
     mutable int _status = -1;
-    std::string _out, _err, _problem;
-    mutable unsigned long _notice = 0;
-    unsigned long _viewer = 0;
+    mutable unsigned long _notice = 0, _viewer = 0;
     bool _noticed = false;
 };
 

@@ -1,11 +1,12 @@
 // The tracker callback of the scene's root. (The video geode's texture, its size and
 // coordinates are checked with the background's quad in viewer/VideoBackground_test.)
+#include "TrackerCallback.h"
+
 #include <gtest/gtest.h>
 
 #include <osg/MatrixTransform>
 #include <osgUtil/UpdateVisitor>
 
-#include "TrackerCallback.h"
 #include "Utils.h"
 
 namespace {

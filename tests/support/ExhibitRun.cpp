@@ -43,7 +43,7 @@ std::pair<unsigned long, cv::Rect> findWindow(const std::string& display, const 
 
 XServer::XServer() {
     const std::string started = shell(sourceDirectory() + "/scripts/private-x.sh --start");
-    display = started.substr(0, started.find(' ')),
+    display = started.substr(0, started.find(' '));
     pid = std::atoi(started.c_str() + display.size());
 }
 

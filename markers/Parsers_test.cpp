@@ -1,12 +1,10 @@
-// The readers of pattern files, configuration strings, multi-marker files and camera files:
-// what they read from good files, refusals of malformed ones, and randomly damaged files.
+// The readers of pattern files, configuration strings and multi-marker files: what they read
+// from good files, and refusals of malformed ones.
 
 #include <gtest/gtest.h>
-#include <osgart/CameraParameters.h>
 #include <support/Paths.h>
 
 #include <algorithm>
-#include <cmath>
 
 #include "MarkerConfig.h"
 #include "MultiMarkerConfig.h"
@@ -69,16 +67,6 @@ TEST(Parsers, GoodFilesAndStringsGiveEveryField) {
         EXPECT_EQ(set->members[1].center, cv::Point2d(5.0, -5.0));
         EXPECT_EQ(set->members[1].setFromMarker,
                   cv::Matx34d(0, -1, 0, 100, 1, 0, 0, -20, 0, 0, 1, 0));
-    }
-    for (const std::string& file :
-         {quorvtest::testDataPath("camera_para_640x480_v4.dat"),
-          quorvtest::sourceDirectory() +
-              "/exhibit/camera_para.dat"}) {  // the 176- and the 136-byte form, big-endian
-        const auto c = osgART::CameraParameters::read(file);
-        ASSERT_TRUE(c) << file;
-        EXPECT_EQ(c->xsize * 10000 + c->ysize, 6400480) << file;
-        EXPECT_NEAR(c->intrinsics().cx, 320, 10) << file;
-        EXPECT_NEAR(c->intrinsics().fx, 650, 150) << file;
     }
 }
 

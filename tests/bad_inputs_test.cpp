@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace quorvtest;
 
-const std::string kExhibit = sourceDir() + "/exhibit";
+const std::string kExhibit = sourceDirectory() + "/exhibit";
 
 /// Runs until the window's centre shows `colour` (for up to 10 s); whether it came to show it.
 bool showsAtCentre(const ExhibitRun& quorv, cv::Vec3b colour) {

@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 using namespace quorvtest;
 using Marker = quorv::FrameTruth::Marker;
 
-const std::string kExhibit = sourceDir() + "/exhibit";
+const std::string kExhibit = sourceDirectory() + "/exhibit";
 const std::string kCharacter = "patt.tovex", kPlay = "patt.roundplay", kMovie = "patt.camara";
 /// The footage's flat background (B, G, R), in none of the content's colours.
 const cv::Scalar kBackground(175, 160, 150);
@@ -75,8 +75,8 @@ Clip render(const std::string& name, const std::vector<Key>& keys, double durati
                << " " << k.roll << " " << k.pitch << " " << k.yaw << " "
                << (k.shown ? "shown" : "hidden") << "\n";
     script.close();
-    const std::string log = shell(buildDir() + "/quorv-synth " + base + ".txt -o " + clip.video +
-                                  " --truth " + base + ".jsonl 2>&1");
+    const std::string log = shell(buildDirectory() + "/quorv-synth " + base + ".txt -o " +
+                                  clip.video + " --truth " + base + ".jsonl 2>&1");
     clip.truth = quorv::FrameTruth::readFile(base + ".jsonl").value_or(clip.truth);
     cv::VideoCapture video(clip.video, cv::CAP_FFMPEG);
     for (cv::Mat frame; video.read(frame);) clip.frames.push_back(frame.clone());

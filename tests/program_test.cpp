@@ -15,7 +15,7 @@ using namespace quorvtest;
 using Confirm = ExhibitRun::Confirm;
 
 const std::string kMarker = "ADDMARKER\nIN\nOUT\nEND ADDMARKER\n",
-                  kExhibit = sourceDir() + "/exhibit";
+                  kExhibit = sourceDirectory() + "/exhibit";
 
 /// Twelve 160-pixel blocks of distinct colours: any flip, shift or channel swap of the picture
 /// changes the mean colour of some block.

@@ -36,8 +36,6 @@ std::string keep(const cv::Mat& picture, const std::string& name);
 std::string stillVideo(const cv::Mat& picture, const std::string& path);
 /// What the screen shows in `area` (BGR).
 cv::Mat grab(const std::string& display, const cv::Rect& area);
-inline std::string buildDir() { return buildDirectory(); }
-inline std::string sourceDir() { return sourceDirectory(); }
 
 /// One run of the program, in a 640x480 window at the screen's top-left corner (so window pixel
 /// (x, y) shows camera pixel (x, y)). Killed when this goes, if it still runs.

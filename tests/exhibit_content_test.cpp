@@ -36,16 +36,11 @@ const cv::Scalar kBackground(175, 160, 150);
 /// may land a pixel away from their true image, and outlines are rasterised twice.
 constexpr int kSlack = 2;
 
-/// A keyframe of the synthetic camera's script (tools/synth/README.md): the marker's centre in
-/// the camera frame (mm; x right, y down, z forward) and its turn (degrees).
-struct Key {
-    std::string marker;
-    double time, x, y, z, roll, pitch, yaw;
-    bool shown = true;
-};
-
 /// A lossless 640x480 video at 10 fps made by quorv-synth through the camera file
-/// `calibration`; its frames as the program's video plugin decodes them (BGR), and their truth.
+/// `calibration`, of the exhibit's three markers, 120 mm wide, shown only where `keys` say (lines
+/// of its script: "key MARKER TIME X Y Z ROLL PITCH YAW [hidden]", the marker's centre in the
+/// camera frame in mm, x right, y down, z forward, and its turn in degrees; tools/synth/README.md);
+/// its frames as the program's video plugin decodes them (BGR), and their truth.
 struct Clip {
     std::string video, error;
     std::vector<cv::Mat> frames;
@@ -58,7 +53,7 @@ struct Clip {
     }
 };
 
-Clip render(const std::string& name, const std::vector<Key>& keys, double duration,
+Clip render(const std::string& name, const std::string& keys, double duration,
             const std::string& calibration) {
     Clip clip;
     const std::string base = freshFolder(name) + "/" + name;
@@ -70,10 +65,7 @@ Clip render(const std::string& name, const std::vector<Key>& keys, double durati
     for (const char* name : {"tovex", "camara", "roundplay"})  // shown only where keys say
         script << "marker patt." << name << " " << kExhibit << "/data_Tovarin/" << name
                << "-marker.png 120\n";
-    for (const Key& k : keys)
-        script << "key " << k.marker << " " << k.time << " " << k.x << " " << k.y << " " << k.z
-               << " " << k.roll << " " << k.pitch << " " << k.yaw << " "
-               << (k.shown ? "shown" : "hidden") << "\n";
+    script << keys;
     script.close();
     const std::string log = shell(buildDirectory() + "/quorv-synth " + base + ".txt -o " +
                                   clip.video + " --truth " + base + ".jsonl 2>&1");
@@ -204,13 +196,13 @@ TEST_F(ExhibitContentTest, MarkerSizedSquareLandsOnTheMarkersTrueCorners) {
     square->getOrCreateStateSet()->setAttributeAndModes(magenta.get());
     ASSERT_TRUE(osgDB::writeNodeFile(*square, exhibit + "/media_Tovarin/Play.3ds"));
 
-    std::vector<Key> keys;
-    for (Key view :
-         {Key{kPlay, 0, 30, 20, 500, 15, -40, 10}, Key{kPlay, 1, -170, -110, 650, -30, 20, -30},
-          Key{kPlay, 2, 40, 20, 360, 60, -45, 12}}) {
-        keys.push_back(view);
-        view.time += 0.95;
-        keys.push_back(view);
+    std::string keys;  // the three views, held from the start of seconds 0, 1 and 2 for 0.95 s
+    int second = 0;
+    for (const char* pose :
+         {"30 20 500 15 -40 10", "-170 -110 650 -30 20 -30", "40 20 360 60 -45 12"}) {
+        for (const char* at : {".0 ", ".95 "})
+            keys += "key " + kPlay + " " + std::to_string(second) + at + pose + "\n";
+        ++second;
     }
     const Clip clip = render("square-views", keys, 3.0, exhibit + "/camera_para.dat");
     ASSERT_FALSE(clip.frames.empty()) << clip.error;
@@ -247,14 +239,11 @@ TEST_F(ExhibitContentTest, MarkerSizedSquareLandsOnTheMarkersTrueCorners) {
 // seconds without them, over and over (the video plugin starts a file again at its end): each
 // content covers its own marker and nothing else, and nothing is drawn while they are away.
 TEST_F(ExhibitContentTest, EachContentCoversItsOwnMarkerOnlyWhileItIsInView) {
-    std::vector<Key> keys = {{kCharacter, 0, -160, 50, 560, 5, -50, 0},
-                             {kPlay, 0, 170, 60, 600, 20, -30, 10},
-                             {kMovie, 0, 0, -120, 700, 0, -15, 0}};
-    for (Key gone : {keys[0], keys[1], keys[2]}) {
-        gone.time = 2;
-        gone.shown = false;
-        keys.push_back(gone);
-    }
+    std::string keys;
+    for (const auto& [name, pose] : {std::pair{kCharacter, "-160 50 560 5 -50 0"},
+                                     {kPlay, "170 60 600 20 -30 10"},
+                                     {kMovie, "0 -120 700 0 -15 0"}})
+        keys += "key " + name + " 0 " + pose + "\nkey " + name + " 2 " + pose + " hidden\n";
     const Clip clip = render("come-and-go", keys, 4.0, kExhibit + "/camera_para.dat");
     ASSERT_FALSE(clip.frames.empty()) << clip.error;
     const cv::Mat &shownFrame = clip.frames.front(), &goneFrame = clip.frames.back();
@@ -300,7 +289,7 @@ TEST_F(ExhibitContentTest, EachContentCoversItsOwnMarkerOnlyWhileItIsInView) {
 // walking direction lies along a pixel row or column; after each row the character on the
 // screen is compared with its outline at the place and heading the keys should have given it.
 TEST_F(ExhibitContentTest, KeysWalkAndTurnTheCharacterOnItsMarker) {
-    const Clip clip = render("tovex", {{kCharacter, 0, 0, 50, 350, 15, -35, 0}}, 1.0,
+    const Clip clip = render("tovex", "key " + kCharacter + " 0 0 50 350 15 -35 0\n", 1.0,
                              kExhibit + "/camera_para.dat");
     ASSERT_FALSE(clip.frames.empty()) << clip.error;
     const cv::Mat& frame = clip.frames.front();

@@ -1,8 +1,8 @@
-// The program as a visitor and the staff meet it: the loading notice, the camera picture, the
-// ways to end it, and what it says when a plugin is missing or the tracker refuses a marker.
+// The program as a visitor and the staff meet it: the loading notice, the camera picture, Escape,
+// and what it says when a plugin is missing or the tracker refuses a marker. (A click on the
+// notice and closing the window: bad_inputs_test, on an image sequence.)
 #include <gtest/gtest.h>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <thread>
 
@@ -67,21 +67,6 @@ TEST_F(ProgramTest, NoticeShowsItsTextThenReturnShowsTheCameraAndEscapeEnds) {
     EXPECT_EQ(quorv.quit(), 0) << quorv.errors();
     // The exhibit is set up only after the notice: three markers, then the movie.
     EXPECT_EQ(quorv.output(), "yeah\n" + kMarker + kMarker + kMarker + "Got movie\n");
-}
-
-TEST_F(ProgramTest, OnAnImageSequenceAClickOrReturnConfirmsAndClosingOrEscapeEndsWithZero) {
-    // Image sequences are read through a decoder registry that the capture thread creates on
-    // its first frame; the thread must be stopped before the process tears such data down.
-    const std::string folder = freshFolder("sequence");
-    for (int i = 0; i < 10; ++i)
-        cv::imwrite(folder + "/f_" + std::to_string(i) + ".png", blockFrame());
-    for (const Confirm how : {Confirm::Click, Confirm::Return, Confirm::Return}) {
-        ExhibitRun quorv(server, kExhibit, folder + "/f_%d.png", how);
-        ASSERT_TRUE(quorv.ready()) << quorv.problem();
-        expectBlocks(quorv);
-        how == Confirm::Click ? quorv.close() : quorv.press("Escape");
-        EXPECT_EQ(quorv.wait(), 0) << quorv.errors();
-    }
 }
 
 TEST_F(ProgramTest, AMissingVideoPluginOrARefusedMarkerEndsTheSetUp) {

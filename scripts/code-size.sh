@@ -64,4 +64,4 @@ p=${total[production]} t=${total[tools]} s=${total[tests]}
 printf '%-36s %6d\n' "production (program and plugins)" "$p"
 printf '%-36s %6d\n' "tools and benchmarks" "$t"
 printf '%-36s %6d\n' "tests" "$s"
-awk -v s="$s" -v p="$p" -v t="$t" 'BEGIN { printf "%-36s %6.2f\n", "tests / (production + tools)", s / (p + t) }'
+awk -v s="$s" -v p="$p" -v t="$t" 'BEGIN { printf "%-36s %6.3f\n", "tests / (production + tools)", s / (p + t) }'

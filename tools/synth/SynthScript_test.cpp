@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <opencv2/core.hpp>
 
 namespace quorv {
@@ -42,24 +41,6 @@ TEST(SynthScript, ReadsSettingsAndInterpolatesKeysHoldingTheShownFlagUntilTheNex
           {"marker m a.png 8O\n", "line 1: marker wants"}}) {
         EXPECT_FALSE(SynthScript::parse(text, "", &error)) << text;
         EXPECT_EQ(error.rfind(expected, 0), 0u) << text << " gave: " << error;
-    }
-}
-
-TEST(MarkerPlacement, AnglesTurnTheMarkerTheDocumentedWays) {
-    // Upright and facing: up is screen up (camera -y), the face looks at the camera (-z). Roll
-    // 90: its right points up the screen. Yaw 45: its right side goes away. Pitch 45: its upper
-    // side comes closer.
-    const double s = std::sqrt(0.5);
-    for (const auto& [at, rotation] :
-         {std::pair<MarkerPlacement, cv::Matx33d>{{}, {1, 0, 0, 0, -1, 0, 0, 0, -1}},
-          {{{}, 90}, {0, -1, 0, -1, 0, 0, 0, 0, -1}},
-          {{{}, 0, 0, 45}, {s, 0, s, 0, -1, 0, s, 0, -s}},
-          {{{}, 0, 45}, {1, 0, 0, 0, -s, s, 0, -s, -s}}}) {
-        const auto m = at.cameraFromMarker();
-        EXPECT_LT(
-            cv::norm(cv::Matx33d(m[0], m[1], m[2], m[4], m[5], m[6], m[8], m[9], m[10]) - rotation),
-            1e-12)
-            << at.roll + at.pitch + at.yaw;
     }
 }
 

@@ -115,7 +115,8 @@ std::wstring describe(HMENU menu) {
 }
 
 void checkShellWindow(HINSTANCE instance) {
-    WNDCLASSEXW c = {sizeof c};
+    WNDCLASSEXW c = {};
+    c.cbSize = sizeof c;
     CHECK(GetClassInfoExW(instance, L"QUORV", &c) && c.lpfnWndProc == shellWindowProc &&
           c.lpszMenuName == MAKEINTRESOURCEW(109));
     HWND window = CreateWindowExW(0, shellClassName, shellTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE,

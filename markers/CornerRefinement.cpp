@@ -91,7 +91,7 @@ bool intersect(const Line& a, const Line& b, cv::Point2d& out) {
 /// the same at every point and does not average out: it tilted a face-on marker 78 px wide by
 /// 1.2 degrees.
 bool locateEdge(const float* profile, int n, double start, double step, double minContrast,
-                bool levelsFromEnds, double& position) {
+                bool levelsFromEnds, double& position, double& blur) {
     int peak = -1;
     float best = 0;
     for (int i = 1; i + 1 < n; ++i) {
@@ -112,6 +112,8 @@ bool locateEdge(const float* profile, int n, double start, double step, double m
         for (int i = peak; i < n; ++i) light = std::max(light, profile[i]);
     }
     if (light - dark < minContrast) return false;
+    // A step blurred by a Gaussian of sigma s has its steepest slope contrast / (s sqrt(2 pi)).
+    blur = (light - dark) * 2.0 * step / (best * 2.5066);
     const float mid = 0.5f * (dark + light);
     // Walk from the steepest point to the crossing of the middle level.
     int i = peak;
@@ -152,6 +154,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
     const int passes = std::max(1, params.passes);
     std::vector<float> profile;
     std::vector<cv::Point2d> points;
+    std::vector<double> blurs;
 
     for (int pass = 0; pass < passes; ++pass) {
         const bool last = pass == passes - 1;
@@ -187,10 +190,11 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
                     const cv::Point2d p = first + normal * (i * kStep);
                     profile[i] = sampleBilinear(grey, p.x, p.y);
                 }
-                double position;
+                double position, blur;
                 if (!locateEdge(profile.data(), samples, -inward, kStep, params.minEdgeContrast,
-                                pass > 0, position))
+                                pass > 0, position, blur))
                     continue;
+                if (last) blurs.push_back(blur);
                 cv::Point2d edge = base + normal * position;
                 if (last) camera.idealFromObserved(edge.x, edge.y, edge.x, edge.y);
                 points.push_back(edge);
@@ -210,6 +214,8 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             for (int k = 0; k < 4; ++k)
                 camera.observedFromIdeal(next[k].x, next[k].y, next[k].x, next[k].y);
             out.lineResidual = std::sqrt(sumSquares / std::max(used, 1));
+            std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
+            out.edgeBlur = blurs.empty() ? 0.0 : blurs[blurs.size() / 2];
         }
         // A corner that moves further than the search reached is not the same corner.
         for (int k = 0; k < 4; ++k)

@@ -45,6 +45,10 @@ struct RefinedQuad {
     std::array<cv::Point2d, 4> ideal;
     /// Root-mean-square distance of the edge points from their fitted lines (ideal pixels).
     double lineResidual = 0.0;
+    /// How soft the outer edge is: the median over its points of the sigma of a Gaussian blur
+    /// that gives its steepest slope, pixels (about 0.4 for a sharp edge, from the pixels
+    /// themselves).
+    double edgeBlur = 0.0;
 };
 
 /// Refines the corners of `quad` on the full-resolution grey image.

@@ -74,10 +74,35 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     // 5. Sample each candidate's pattern area and find its best pattern and orientation.
     for (Candidate& c : candidates) {
         const PatternSample sample = samplePattern(image, rgb, c.corners.observed, _params.match);
-        if (sample.borderOk) c.match = _matcher.match(sample.image, _params.match);
+        if (sample.borderOk)
+            c.match = _matcher.match(sample.image, _params.match, sample.shortestSide,
+                                     c.corners.edgeBlur);
     }
 
-    // 6. Each pattern goes to its best candidate, if that is confident enough.
+    // 6. A candidate inside the square of an identified one is part of that marker's pattern
+    // (a dark block in it), never a marker of its own.
+    for (Candidate& inner : candidates) {
+        if (inner.match.pattern < 0) continue;
+        const std::vector<cv::Point2f> own(inner.corners.observed.begin(),
+                                           inner.corners.observed.end());
+        const double area = cv::contourArea(own);
+        cv::Point2d centre(0, 0);
+        for (const cv::Point2d& p : inner.corners.observed) centre += 0.25 * p;
+        for (const Candidate& outer : candidates) {
+            if (&outer == &inner || outer.match.pattern < 0 ||
+                outer.match.confidence < _params.match.minConfidence)
+                continue;
+            const std::vector<cv::Point2f> square(outer.corners.observed.begin(),
+                                                  outer.corners.observed.end());
+            if (cv::pointPolygonTest(square, cv::Point2f(centre), false) > 0 &&
+                cv::contourArea(square) > 2 * area) {
+                inner.match = Match();
+                break;
+            }
+        }
+    }
+
+    // 7. Each pattern goes to its best candidate, if that is confident enough.
     std::vector<int> best(_matcher.size(), -1);
     for (size_t i = 0; i < candidates.size(); ++i) {
         const Match& m = candidates[i].match;

@@ -99,7 +99,22 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         confidence = std::max(confidence, d->confidence);
     }
     if (corners.empty()) return;
-    if (!hadPose && confidence < _params.acquireConfidence) return;
+    cv::Point2d centre(0, 0);
+    double side = 0;
+    if (!model.multi) {
+        for (int k = 0; k < 4; ++k)
+            centre += 0.25 * observed[k],
+                side += 0.25 * cv::norm(observed[(k + 1) % 4] - observed[k]);
+    }
+    if (confidence < _params.acquireConfidence) {
+        if (!hadPose) return;
+        if (!model.multi) {
+            const double reach = _params.keepReach * model.side + _params.keepSlackPx;
+            if (cv::norm(centre - (model.centre + model.motion)) > reach ||
+                std::abs(side - model.side) > _params.keepReach * model.side)
+                return;
+        }
+    }
 
     const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
     const cv::Matx33d k(in.fx, in.skew, in.cx, 0, in.fy, in.cy, 0, 0, 1);
@@ -113,6 +128,12 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     state.drawingCameraFromMarker = drawing.cameraFromModel;
     state.cameraFromMarker = metric.cameraFromModel;
     state.rmsError = metric.rmsError;
+    if (!model.multi) {
+        state.corners = {observed[0], observed[1], observed[2], observed[3]};
+        model.motion = hadPose ? centre - model.centre : cv::Point2d(0, 0);
+        model.centre = centre;
+        model.side = side;
+    }
 }
 
 }  // namespace quorv::markers

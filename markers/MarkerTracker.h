@@ -26,7 +26,15 @@ struct TrackerParameters {
     /// 0.5 to 0.74 with Hiro, while every marker seen at 30 px or more correlates above 0.8, so
     /// this keeps look-alikes from flashing up without losing real markers or adding lag.
     /// Set it to 0.5 to report every detection at once.
-    double acquireConfidence = 0.75;
+    double acquireConfidence = 0.8;
+    /// Where a tracked single marker may be found at the lower confidence: its corners'
+    /// centre within this share of its side length (plus `keepSlackPx`) of where the previous
+    /// two frames put it (constant speed), and its side within the same share of the previous
+    /// side. Anywhere else, or when it was not seen in the previous frame, it needs the
+    /// acquiring confidence, so that a look-alike elsewhere in the picture never takes over a
+    /// tracked marker's name.
+    double keepReach = 0.5;
+    double keepSlackPx = 16.0;
 };
 
 /// What the tracker knows about one registered marker after the latest frame.
@@ -43,6 +51,9 @@ struct TrackedMarker {
     Pose cameraFromMarker;
     /// Reprojection error of the metric fit, RMS px.
     double rmsError = 0.0;
+    /// Single markers: the corners UL, UR, LR, LL of the upright pattern where they appear in
+    /// the image (with lens distortion).
+    std::array<cv::Point2d, 4> corners;
 };
 
 /// Loads patterns and markers, runs the detector on each frame and fits every marker's pose,
@@ -89,6 +100,10 @@ class MarkerTracker {
         };
         std::vector<Member> members;
         bool multi = false;
+        /// Single markers: the corners' centre and mean side in the previous frame, and how far
+        /// the centre moved from the frame before (zero after a first sighting).
+        cv::Point2d centre, motion;
+        double side = 0;
         bool active = true;
         TrackedMarker state;
     };

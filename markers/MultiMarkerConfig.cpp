@@ -1,11 +1,11 @@
 #include "MultiMarkerConfig.h"
 
-#include "SmallFile.h"
-
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "SmallFile.h"
 
 namespace quorv::markers {
 namespace {
@@ -108,8 +108,7 @@ std::optional<MultiMarkerConfig> MultiMarkerConfig::parse(const std::string& tex
 
 std::optional<MultiMarkerConfig> MultiMarkerConfig::read(const std::string& path,
                                                          std::string* error) {
-    const auto text =
-        readSmallFile(path, kMaxFileBytes, "a multi-marker configuration", error);
+    const auto text = readSmallFile(path, kMaxFileBytes, "a multi-marker configuration", error);
     if (!text) return std::nullopt;
     std::string why;
     auto config = parse(*text, &why);

@@ -1,10 +1,10 @@
 #include "Pattern.h"
 
-#include "SmallFile.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#include "SmallFile.h"
 
 namespace quorv::markers {
 namespace {

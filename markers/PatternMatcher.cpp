@@ -8,6 +8,10 @@ namespace quorv::markers {
 namespace {
 
 constexpr int kCells = kPatternSize * kPatternSize;
+/// Every template is also compared softened by these Gaussians (in cells): a small or blurred
+/// marker's sample is soft, and correlates better with a template that is soft alike. 0 is the
+/// template itself.
+constexpr double kSoftSigmas[] = {0.0, 1.0, 2.0};
 
 /// Removes the mean and scales to unit length; returns the length before scaling.
 template <size_t N>
@@ -35,6 +39,18 @@ std::array<float, kCells> greyOf(const PatternImage& image) {
     return grey;
 }
 
+/// The template at 8x8 cells, each the mean of 2x2: colour planes, or their mean for grey.
+template <size_t N>
+std::array<float, N> coarseOf(const PatternImage& image) {
+    constexpr int half = kPatternSize / 2, planes = int(N) / (half * half);
+    std::array<float, N> out{};
+    for (int p = 0; p < kPatternPlanes; ++p)
+        for (int r = 0; r < kPatternSize; ++r)
+            for (int c = 0; c < kPatternSize; ++c)
+                out[((planes == 1 ? 0 : p) * half + r / 2) * half + c / 2] += image.at(p, r, c);
+    return out;
+}
+
 template <size_t N>
 float dot(const std::array<float, N>& a, const std::array<float, N>& b) {
     float s = 0;
@@ -52,13 +68,16 @@ struct SquareToImage {
         const cv::Mat m = cv::getPerspectiveTransform(from, to);
         for (int i = 0; i < 9; ++i) h[i] = m.at<double>(i / 3, i % 3);
     }
-    /// Nearest pixel (pixel centres at integers); false outside the image.
-    bool pixel(double u, double v, int cols, int rows, int& x, int& y) const {
+    /// Image position (pixel centres at integers).
+    cv::Point2d point(double u, double v) const {
         const double w = h[6] * u + h[7] * v + h[8];
-        const double fx = (h[0] * u + h[1] * v + h[2]) / w;
-        const double fy = (h[3] * u + h[4] * v + h[5]) / w;
-        x = static_cast<int>(std::lround(fx));
-        y = static_cast<int>(std::lround(fy));
+        return {(h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w};
+    }
+    /// Nearest pixel; false outside the image.
+    bool pixel(double u, double v, int cols, int rows, int& x, int& y) const {
+        const cv::Point2d p = point(u, v);
+        x = static_cast<int>(std::lround(p.x));
+        y = static_cast<int>(std::lround(p.y));
         return x >= 0 && y >= 0 && x < cols && y < rows;
     }
 };
@@ -79,6 +98,25 @@ inline void readPixel(const cv::Mat& image, bool rgb, int x, int y, int bgr[3]) 
     }
 }
 
+/// (B, G, R) at a sub-pixel position, interpolated bilinearly; false outside the image.
+inline bool readBilinear(const cv::Mat& image, bool rgb, cv::Point2d p, int bgr[3]) {
+    if (!(p.x >= 0 && p.y >= 0 && p.x <= image.cols - 1 && p.y <= image.rows - 1)) return false;
+    const int x0 = std::min(static_cast<int>(p.x), image.cols - 2);
+    const int y0 = std::min(static_cast<int>(p.y), image.rows - 2);
+    const int fx = static_cast<int>((p.x - x0) * 256), fy = static_cast<int>((p.y - y0) * 256);
+    int c[4][3];
+    readPixel(image, rgb, x0, y0, c[0]);
+    readPixel(image, rgb, x0 + 1, y0, c[1]);
+    readPixel(image, rgb, x0, y0 + 1, c[2]);
+    readPixel(image, rgb, x0 + 1, y0 + 1, c[3]);
+    for (int k = 0; k < 3; ++k) {
+        const int top = c[0][k] * (256 - fx) + c[1][k] * fx;
+        const int bottom = c[2][k] * (256 - fx) + c[3][k] * fx;
+        bgr[k] = (top * (256 - fy) + bottom * fy) >> 16;
+    }
+    return true;
+}
+
 }  // namespace
 
 PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& corners,
@@ -86,11 +124,16 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
     PatternSample out;
     const SquareToImage map(corners);
     double longest = 0;
-    for (int k = 0; k < 4; ++k)
-        longest = std::max(longest, cv::norm(corners[(k + 1) % 4] - corners[k]));
+    out.shortestSide = 1e30;
+    for (int k = 0; k < 4; ++k) {
+        const double side = cv::norm(corners[(k + 1) % 4] - corners[k]);
+        longest = std::max(longest, side);
+        out.shortestSide = std::min(out.shortestSide, side);
+    }
     // Samples per cell and axis: enough to see every pixel of the pattern area (half the
-    // marker's side), at most 4.
-    const int n = std::clamp(static_cast<int>(std::ceil(0.5 * longest / kPatternSize)), 1, 4);
+    // marker's side), at least 2 so that small markers are averaged rather than aliased,
+    // at most 4.
+    const int n = std::clamp(static_cast<int>(std::ceil(0.5 * longest / kPatternSize)), 2, 4);
     const int perAxis = n * kPatternSize;
     int bgr[3];
     for (int row = 0; row < kPatternSize; ++row)
@@ -101,9 +144,7 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
                 for (int i = 0; i < n; ++i) {
                     const double u = 0.25 + 0.5 * (col * n + i + 0.5) / perAxis;
                     const double v = 0.25 + 0.5 * (row * n + j + 0.5) / perAxis;
-                    int x, y;
-                    if (!map.pixel(u, v, image.cols, image.rows, x, y)) continue;
-                    readPixel(image, rgb, x, y, bgr);
+                    if (!readBilinear(image, rgb, map.point(u, v), bgr)) continue;
                     for (int p = 0; p < 3; ++p) sum[p] += bgr[p];
                     ++count;
                 }
@@ -141,41 +182,81 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
     return out;
 }
 
-int PatternMatcher::add(const Pattern& pattern) {
-    for (int k = 0; k < 4; ++k) {
-        std::array<float, kPatternValues> v;
-        for (int i = 0; i < kPatternValues; ++i) v[i] = pattern.block(k).values[i];
-        normalise(v);
-        _blocks.push_back(v);
-        std::array<float, kCells> g = greyOf(pattern.block(k));
-        normalise(g);
-        _greyBlocks.push_back(g);
+namespace {
+
+/// A copy of the template as a camera with a soft lens would see it: blurred by a Gaussian of
+/// `sigma` cells, the black border taken in at its edges.
+PatternImage softened(const PatternImage& image, double sigma) {
+    if (sigma <= 0) return image;
+    PatternImage out;
+    for (int p = 0; p < kPatternPlanes; ++p) {
+        cv::Mat plane(kPatternSize, kPatternSize, CV_32F);
+        for (int r = 0; r < kPatternSize; ++r)
+            for (int c = 0; c < kPatternSize; ++c) plane.at<float>(r, c) = image.at(p, r, c);
+        cv::GaussianBlur(plane, plane, cv::Size(), sigma, sigma, cv::BORDER_CONSTANT);
+        for (int r = 0; r < kPatternSize; ++r)
+            for (int c = 0; c < kPatternSize; ++c)
+                out.at(p, r, c) = cv::saturate_cast<uint8_t>(plane.at<float>(r, c));
     }
-    return size() - 1;
+    return out;
 }
 
-Match PatternMatcher::match(const PatternImage& sample, const MatchParameters& params) const {
+/// The best block of `blocks` for the sample `x` (not yet normalised). The blocks run pattern
+/// by pattern, orientation by orientation, softness by softness.
+template <size_t N>
+Match bestBlock(std::array<float, N> x, const std::vector<std::array<float, N>>& blocks,
+                double minDeviation, double softest) {
+    constexpr int levels = static_cast<int>(std::size(kSoftSigmas));
     Match best;
-    const int blocks = static_cast<int>(_blocks.size());
-    if (params.colour) {
-        std::array<float, kPatternValues> x;
-        for (int i = 0; i < kPatternValues; ++i) x[i] = sample.values[i];
-        const double length = normalise(x);
-        if (length / std::sqrt(double(kPatternValues)) < params.minSampleDeviation) return best;
-        for (int b = 0; b < blocks; ++b) {
-            const float cf = dot(x, _blocks[b]);
-            if (cf > best.confidence) best = Match{b / 4, b % 4, cf};
-        }
-    } else {
-        std::array<float, kCells> x = greyOf(sample);
-        const double length = normalise(x);
-        if (length / std::sqrt(double(kCells)) < params.minSampleDeviation) return best;
-        for (int b = 0; b < blocks; ++b) {
-            const float cf = dot(x, _greyBlocks[b]);
-            if (cf > best.confidence) best = Match{b / 4, b % 4, cf};
-        }
+    const double length = normalise(x);
+    if (length / std::sqrt(double(N)) < minDeviation) return best;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        if (kSoftSigmas[b % levels] > softest) continue;
+        const float cf = dot(x, blocks[b]);
+        if (cf > best.confidence) best = Match{int(b) / (4 * levels), int(b) / levels % 4, cf};
     }
     return best;
+}
+
+std::array<float, kPatternValues> colourOf(const PatternImage& image) {
+    std::array<float, kPatternValues> v;
+    for (int i = 0; i < kPatternValues; ++i) v[i] = image.values[i];
+    return v;
+}
+
+template <class T>
+void addNormalised(std::vector<T>& to, T v) {
+    normalise(v);
+    to.push_back(v);
+}
+
+}  // namespace
+
+int PatternMatcher::add(const Pattern& pattern) {
+    for (int k = 0; k < 4; ++k) {
+        for (double sigma : kSoftSigmas) {
+            const PatternImage soft = softened(pattern.block(k), sigma);
+            addNormalised(_blocks, colourOf(soft));
+            addNormalised(_greyBlocks, greyOf(soft));
+            addNormalised(_coarseBlocks, coarseOf<kPatternValues / 4>(soft));
+            addNormalised(_coarseGreyBlocks, coarseOf<kCells / 4>(soft));
+        }
+    }
+    return _patterns++;
+}
+
+Match PatternMatcher::match(const PatternImage& sample, const MatchParameters& params,
+                            double shortestSide, double edgeBlur) const {
+    const double least = params.minSampleDeviation;
+    // The edge's blur over the pattern area (half the side, 16 cells) is this many cells.
+    const double softest =
+        shortestSide > 0 ? params.softBlurFactor * edgeBlur * 32.0 / shortestSide : 0.0;
+    if (shortestSide > 0 && shortestSide < params.coarseBelowPx)
+        return params.colour
+                   ? bestBlock(coarseOf<kPatternValues / 4>(sample), _coarseBlocks, least, softest)
+                   : bestBlock(coarseOf<kCells / 4>(sample), _coarseGreyBlocks, least, softest);
+    return params.colour ? bestBlock(colourOf(sample), _blocks, least, softest)
+                         : bestBlock(greyOf(sample), _greyBlocks, least, softest);
 }
 
 }  // namespace quorv::markers

@@ -28,6 +28,17 @@ struct MatchParameters {
     /// between the two. Rejects outlines (boxes around text, frames) that are not a solid
     /// border of a quarter of the width.
     double minBorderDarkFraction = 0.85;
+    /// Markers whose shortest side is below this many pixels are compared at 8x8 cells instead
+    /// of 16x16: their pattern area is under 14 pixels across, so the finer cells only hold
+    /// the blur between pixels, which lowers the correlation of the right pattern to about
+    /// 0.6-0.7 at 16 pixels.
+    double coarseBelowPx = 28.0;
+    /// Templates are also compared softened, as the blur measured on the candidate's outer edge
+    /// (times this factor) leaves them on a marker of the candidate's size: a small or blurred
+    /// marker's sample is soft and correlates poorly with the sharp template. A sharp-edged
+    /// candidate is compared with sharp templates only, so that look-alikes in crisp print do
+    /// not gain from the softer ones.
+    double softBlurFactor = 1.5;
 };
 
 /// Where in the image the candidate is: four corners, clockwise on screen, in observed
@@ -38,13 +49,15 @@ using QuadCorners = std::array<cv::Point2d, 4>;
 /// order: row 0 along corners 0 to 1, column 0 along corners 0 to 3.
 struct PatternSample {
     PatternImage image;
+    /// The quad's shortest side, pixels.
+    double shortestSide = 0;
     /// Whether the border check passed.
     bool borderOk = false;
 };
 
 /// Samples the central half of the quad (inside the border) from an 8-bit image of 1, 3 or 4
 /// channels; `rgb` says the colour channels run R, G, B instead of B, G, R. Each cell averages
-/// up to 4 x 4 nearest-pixel samples, more for larger markers.
+/// 2 x 2 to 4 x 4 bilinear samples, more for larger markers.
 PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& corners,
                             const MatchParameters& params);
 
@@ -63,17 +76,24 @@ class PatternMatcher {
   public:
     /// Adds a pattern; returns its index.
     int add(const Pattern& pattern);
-    int size() const { return static_cast<int>(_blocks.size() / 4); }
+    int size() const { return _patterns; }
 
     /// The best (pattern, orientation) for `sample` over every pattern and block; ties keep the
-    /// first. Applies no minimum confidence.
-    Match match(const PatternImage& sample, const MatchParameters& params) const;
+    /// first. Applies no minimum confidence. `shortestSide` is the candidate's, in pixels, and
+    /// `edgeBlur` the softness of its outer edge (RefinedQuad::edgeBlur): they set how soft a
+    /// template may be compared; 0 compares the sharp templates at 16x16 only.
+    Match match(const PatternImage& sample, const MatchParameters& params, double shortestSide = 0,
+                double edgeBlur = 0) const;
 
   private:
-    /// Every block of every pattern, mean removed and scaled to unit length, in colour
-    /// (768 values) and in grey (256 values).
+    int _patterns = 0;
+    /// Every block of every pattern at each softness, mean removed and scaled to unit length,
+    /// in colour (768 values) and in grey (256 values).
     std::vector<std::array<float, kPatternValues>> _blocks;
     std::vector<std::array<float, kPatternSize * kPatternSize>> _greyBlocks;
+    /// The same at 8x8 cells.
+    std::vector<std::array<float, kPatternValues / 4>> _coarseBlocks;
+    std::vector<std::array<float, kPatternSize * kPatternSize / 4>> _coarseGreyBlocks;
 };
 
 }  // namespace quorv::markers

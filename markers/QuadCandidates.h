@@ -12,12 +12,15 @@ namespace quorv::markers {
 struct CandidateParameters {
     /// Smallest marker outline, as perimeter in full-resolution pixels. 60 (a 15 px square)
     /// keeps markers 30 px wide seen at 60 degrees; raise it to skip small clutter faster.
-    double minPerimeter = 60.0;
+    double minPerimeter = 48.0;
     /// Polygon simplification tolerance, as a fraction of the outline's perimeter. Larger
     /// values accept rounder shapes as quadrilaterals.
     double polygonTolerance = 0.04;
+    /// ... but at least this many working pixels: the outline of a marker only 7 or 8 working
+    /// pixels wide has steps of a whole pixel at its corners.
+    double minTolerance = 1.6;
     /// Shortest side of a quadrilateral, in full-resolution pixels.
-    double minSide = 7.0;
+    double minSide = 5.0;
     /// Corners closer than this to the image edge (full-resolution pixels) reject the
     /// quadrilateral: a marker cut by the edge cannot be refined or identified.
     double minEdgeDistance = 3.0;

@@ -41,8 +41,12 @@ inline Shot shoot(const osgART::CameraParameters& camera, const std::vector<Show
     script.effects = effects;
     std::vector<cv::Mat> pictures;
     for (const Shown& m : markers) {
-        script.markers.push_back(
-            {"m" + std::to_string(pictures.size()), "", m.width, true, -1, {{0.0, m.at}}});
+        quorv::ScriptMarker marker;
+        marker.name = "m" + std::to_string(pictures.size());
+        marker.widthMm = m.width;
+        marker.innerOnly = true;
+        marker.keys = {{0.0, m.at}};
+        script.markers.push_back(marker);
         pictures.push_back(picture(m.pattern));
     }
     const quorv::SynthRenderer renderer(script, camera, pictures, {});

@@ -253,7 +253,7 @@ PlanePicture thumbPicture(const FingerShape& shape, cv::RNG& rng) {
                 const double rim = std::clamp((inNail - 0.75) / 0.25, 0.0, 1.0);
                 colour = 0.55 * colour + 0.45 * cv::Vec3d(200, 196, 238) * (0.7 + 0.35 * lit);
                 colour *= 1.0 - 0.2 * rim;
-                colour += cv::Vec3d::all(110 * shine);
+                colour += cv::Vec3d::all(45 * shine);
             } else {
                 colour += cv::Vec3d::all(30 * shine);
             }

@@ -59,7 +59,8 @@ TEST(SynthRenderer, DrawnMarkerCoversTheTruthsQuadrilateral) {
         dark.convertTo(dark, CV_64F, -1 / 255.0, 1.0);
         const cv::Moments drawn = cv::moments(dark);
         std::vector<cv::Point2f> quad;
-        for (const auto& c : r.truth(0).markers[0].corners) quad.emplace_back(c[0], c[1]);
+        // A copy of the corners: the truth they come from is a temporary.
+        for (auto c : std::array(r.truth(0).markers[0].corners)) quad.emplace_back(c[0], c[1]);
         const cv::Moments truth = cv::moments(quad);
         EXPECT_NEAR(drawn.m00, truth.m00, 0.002 * truth.m00);
         EXPECT_NEAR(drawn.m10 / drawn.m00, truth.m10 / truth.m00, 0.05);

@@ -140,6 +140,11 @@ bool readMarker(Reader& in, FrameTruth::Marker& m) {
                        j == 2 && ++i;
             }) && i == 4;
         }
+        if (key == "covered") return m.reportsCover = true, in.boolean(m.covered);
+        if (key == "covered_corners") {
+            size_t i = 0;
+            return in.array([&] { return i < 4 && in.boolean(m.coveredCorners[i++]); }) && i == 4;
+        }
         if (key == "camera_from_marker") {
             size_t i = 0;
             return in.array([&] { return i < 12 && in.number(m.cameraFromMarker[i++]); }) &&
@@ -211,7 +216,15 @@ std::string FrameTruth::toJson() const {
             if (i) out += ',';
             append(out, i % 4 == 3 ? "%.4f" : "%.9f", k.cameraFromMarker[i]);
         }
-        out += "]}";
+        out += ']';
+        if (k.reportsCover) {
+            out += std::string(",\"covered\":") + (k.covered ? "true" : "false");
+            out += ",\"covered_corners\":[";
+            for (int i = 0; i < 4; ++i)
+                out += std::string(i ? "," : "") + (k.coveredCorners[i] ? "true" : "false");
+            out += ']';
+        }
+        out += '}';
     }
     return out + "]}";
 }

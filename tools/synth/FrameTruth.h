@@ -20,6 +20,13 @@ struct FrameTruth {
         std::array<std::array<double, 2>, 4> corners{};
         /// [R|t] row-major, X_camera = R·X_marker + t, camera x right, y down, z forward, mm.
         std::array<double, 12> cameraFromMarker{};
+        /// A finger lies on the marker's square at this moment; coveredCorners[i]: it hides
+        /// corner i (UL, UR, LR, LL).
+        bool covered = false;
+        std::array<bool, 4> coveredCorners{};
+        /// Whether the two fields above are written: true for markers the script puts fingers on
+        /// (and when they were read), so truth without fingers keeps its old form.
+        bool reportsCover = false;
     };
 
     int frame = 0;

@@ -92,6 +92,101 @@ cv::Mat generatedBackground(int width, int height, unsigned seed) {
     return out;
 }
 
+/// A finger's body in the marker's plane (mm): a capsule of radius `radius` around the segment
+/// centre ± axis × halfLength (axis points to the tip), whose tip cap is squashed along the axis
+/// by `tipScale` (1 = round). In the squashed frame it is a plain capsule, which gives its height
+/// above the paper (a round cross-section) and so its shading.
+struct FingerShape {
+    Point2 centre{}, axis{};
+    double halfLength = 0.0, radius = 0.0, tipScale = 1.0;
+
+    /// Offset from the core segment in the squashed frame: (along, across), mm.
+    Point2 offset(const Point2& p) const {
+        const double dx = p[0] - centre[0], dy = p[1] - centre[1];
+        double along = dx * axis[0] + dy * axis[1];
+        along = along > halfLength    ? (along - halfLength) / tipScale
+                : along < -halfLength ? along + halfLength
+                                      : 0.0;
+        return {along, -dx * axis[1] + dy * axis[0]};
+    }
+    /// Negative inside the finger; its magnitude is mm at the sides, squashed mm at the tip.
+    double distance(const Point2& p) const {
+        const Point2 o = offset(p);
+        return std::hypot(o[0], o[1]) - radius;
+    }
+    /// The surface normal above p (marker frame, z out of the paper), for a point inside.
+    cv::Vec3d normal(const Point2& p) const {
+        const Point2 o = offset(p);
+        const double r = std::min(std::hypot(o[0], o[1]), radius);
+        // The round section's normal, taken back through the squashing (inverse transpose).
+        const double along = o[0] / radius / (o[0] > 0 ? tipScale : 1.0), across = o[1] / radius;
+        const cv::Vec3d n(along * axis[0] - across * axis[1], along * axis[1] + across * axis[0],
+                          std::sqrt(1.0 - (r / radius) * (r / radius)));
+        return cv::normalize(n);
+    }
+    Point2 at(double along) const {
+        return {centre[0] + along * axis[0], centre[1] + along * axis[1]};
+    }
+};
+
+/// Where a finger lies on a marker of outer width `width` with `margin` mm of paper around it.
+/// A corner thumb comes along the diagonal, a side thumb square to the side; both reach `depth`
+/// inside the marker and go back out past the paper's edge by two and a half of their widths.
+FingerShape fingerShape(const Finger& f, double width, double margin) {
+    const double h = width / 2.0;
+    const Point2 corners[4] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};  // UL, UR, LR, LL
+    Point2 edge, axis;  // where the finger crosses the marker's edge, and inwards
+    FingerShape shape;
+    double outside;
+    if (f.onCorner) {
+        edge = corners[f.index];
+        axis = {-edge[0] / (h * std::sqrt(2.0)), -edge[1] / (h * std::sqrt(2.0))};
+        shape.radius = f.widthMm / 2.0;
+        outside = margin * std::sqrt(2.0);
+    } else {
+        const Point2& a = corners[f.index];
+        const Point2& b = corners[(f.index + 1) % 4];
+        edge = {a[0] + f.position * (b[0] - a[0]), a[1] + f.position * (b[1] - a[1])};
+        axis = {-(a[0] + b[0]) / (2 * h), -(a[1] + b[1]) / (2 * h)};
+        shape.radius = f.share * width / 2.0;
+        // A tip no deeper than the depth, so the whole share is covered along the edge.
+        shape.tipScale = std::min(1.0, f.depth / shape.radius);
+        outside = margin;
+    }
+    const double r = shape.radius;
+    const double length = f.depth + outside + 2.5 * std::max(f.widthMm, 2 * r);
+    // Core from r behind the back end to tipScale × r behind the tip.
+    const double tip = f.depth - r * shape.tipScale, back = f.depth - length + r;
+    shape.axis = axis;
+    shape.centre = {edge[0] + axis[0] * (tip + back) / 2, edge[1] + axis[1] * (tip + back) / 2};
+    shape.halfLength = (tip - back) / 2;
+    return shape;
+}
+
+/// A picture lying in a marker's plane beside or over its paper.
+struct PlanePicture {
+    std::vector<cv::Mat> levels;  ///< BGRA mip pyramid, premultiplied colour
+    std::array<double, 4> rect;   ///< x0, y0, x1, y1 in the marker's plane, mm
+    cv::Matx33d texFromMarker;    ///< plane point (mm) to level-0 texel position
+};
+
+/// Skin tones (BGR) a thumb's colour is picked from.
+const cv::Vec3d kSkinTones[] = {{176, 196, 236}, {140, 170, 222}, {110, 145, 200},
+                                {82, 116, 168},  {60, 82, 120},   {150, 178, 226}};
+
+/// The mip pyramid of a BGRA picture: level 0 as given, each next level half the size.
+std::vector<cv::Mat> pyramid(cv::Mat picture) {
+    std::vector<cv::Mat> levels{picture};
+    while (std::min(picture.cols, picture.rows) > 8) {
+        cv::Mat half;
+        cv::resize(picture, half, cv::Size((picture.cols + 1) / 2, (picture.rows + 1) / 2), 0, 0,
+                   cv::INTER_AREA);
+        levels.push_back(half);
+        picture = half;
+    }
+    return levels;
+}
+
 const char* const kClutterWords[] = {"EXIT",  "Tovarin", "CAFE", "1987", "ENTRADA",  "SALA 3",
                                      "MUSEO", "Ticket",  "42",   "QR",   "no flash", "Info"};
 
@@ -102,7 +197,85 @@ struct SynthRenderer::PreparedMarker {
     int markerPx = 0;             ///< side of the marker (outer border edge) at level 0
     int marginPx = 0;             ///< white paper around it at level 0
     double widthMm = 0.0;
+    std::vector<PlanePicture> thumbs;  ///< one per finger of the script's marker
 };
+
+namespace {
+
+/// A thumb's picture in the marker's plane: skin-toned, shaded as a rounded body lit from the
+PlanePicture thumbPicture(const FingerShape& shape, cv::RNG& rng) {
+    const double r = shape.radius, reach = shape.halfLength + r;
+    const double scale = std::min(r, 12.0);  // of the shadow's offset and softness
+    const Point2 shadowShift{0.25 * scale, -0.35 * scale};
+    const double shadowBlur = 0.3 * scale;
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    for (const double end : {-reach, reach})
+        for (const double k : {0.0, 1.0}) {
+            const Point2 c = shape.at(end);
+            const double grow = r + k * (3 * shadowBlur + 1.0);
+            x0 = std::min(x0, c[0] - grow + k * shadowShift[0]);
+            x1 = std::max(x1, c[0] + grow + k * shadowShift[0]);
+            y0 = std::min(y0, c[1] - grow + k * shadowShift[1]);
+            y1 = std::max(y1, c[1] + grow + k * shadowShift[1]);
+        }
+    const double k = std::min(8.0, 2048.0 / std::max(x1 - x0, y1 - y0));  // texels per mm
+    const int cols = static_cast<int>(std::ceil((x1 - x0) * k)),
+              rows = static_cast<int>(std::ceil((y1 - y0) * k));
+    const cv::Matx33d texFromMarker(k, 0, -x0 * k - 0.5, 0, -k, y1 * k - 0.5, 0, 0, 1);
+
+    cv::Vec3d skin = kSkinTones[rng.uniform(0, int(std::size(kSkinTones)))];
+    skin *= rng.uniform(0.93, 1.05);
+    // The nail: a rounded patch from 0.2 to 1.3 nail sizes behind the tip, 1.2 sizes wide.
+    const double nail = std::min(r, 11.0);
+    const double tipAlong = shape.halfLength + r * shape.tipScale;
+    const cv::Vec3d light = cv::normalize(cv::Vec3d(-0.35, 0.45, 0.82));
+    const cv::Vec3d halfway = cv::normalize(light + cv::Vec3d(0, 0, 1));
+
+    cv::Mat shadow(rows, cols, CV_32F), thumb(rows, cols, CV_32FC4, cv::Scalar::all(0));
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < cols; ++i) {
+            const Point2 p{x0 + (i + 0.5) / k, y1 - (j + 0.5) / k};
+            shadow.at<float>(j, i) =
+                shape.distance({p[0] - shadowShift[0], p[1] - shadowShift[1]}) < 0 ? 1.0f : 0.0f;
+            const double alpha = std::clamp(0.5 - shape.distance(p) * k, 0.0, 1.0);
+            if (alpha <= 0) continue;
+            const cv::Vec3d n = shape.normal(p);
+            const double lit = std::max(0.0, n.dot(light));
+            const double shine = std::pow(std::max(0.0, n.dot(halfway)), 24);
+            cv::Vec3d colour = skin * (0.68 + 0.36 * lit);
+            const double dx = p[0] - shape.centre[0], dy = p[1] - shape.centre[1];
+            const double back = tipAlong - (dx * shape.axis[0] + dy * shape.axis[1]);
+            const double across = -dx * shape.axis[1] + dy * shape.axis[0];
+            const double inNail = std::pow(std::abs(back - 0.75 * nail) / (0.55 * nail), 2.5) +
+                                  std::pow(std::abs(across) / (0.6 * nail), 2.5);
+            if (inNail < 1.0) {
+                // Lighter, pinker and glossier than the skin, with a darker rim.
+                const double rim = std::clamp((inNail - 0.75) / 0.25, 0.0, 1.0);
+                colour = 0.55 * colour + 0.45 * cv::Vec3d(200, 196, 238) * (0.7 + 0.35 * lit);
+                colour *= 1.0 - 0.2 * rim;
+                colour += cv::Vec3d::all(45 * shine);
+            } else {
+                colour += cv::Vec3d::all(30 * shine);
+            }
+            thumb.at<cv::Vec4f>(j, i) =
+                cv::Vec4f(float(colour[0] * alpha), float(colour[1] * alpha),
+                          float(colour[2] * alpha), float(255 * alpha));
+        }
+    cv::GaussianBlur(shadow, shadow, cv::Size(), shadowBlur * k);
+    cv::Mat picture(rows, cols, CV_8UC4);
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < cols; ++i) {
+            const cv::Vec4f& t = thumb.at<cv::Vec4f>(j, i);
+            // The shadow is black, so it only adds to the coverage around the thumb.
+            const float a = t[3] + (255 - t[3]) * 0.3f * shadow.at<float>(j, i);
+            picture.at<cv::Vec4b>(j, i) =
+                cv::Vec4b(cv::saturate_cast<uchar>(t[0]), cv::saturate_cast<uchar>(t[1]),
+                          cv::saturate_cast<uchar>(t[2]), cv::saturate_cast<uchar>(a));
+        }
+    return {pyramid(picture), {x0, y0, x1, y1}, texFromMarker};
+}
+
+}  // namespace
 
 std::unique_ptr<SynthRenderer> SynthRenderer::create(const SynthScript& script,
                                                      const Options& options, std::string* error) {
@@ -225,13 +398,12 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
         cv::copyMakeBorder(image, image, g, g, g, g, cv::BORDER_CONSTANT, cv::Scalar::all(255));
         cv::Mat paper;
         cv::cvtColor(image, paper, cv::COLOR_BGR2BGRA);
-        prepared->levels.push_back(paper);
-        while (std::min(paper.cols, paper.rows) > 8) {
-            cv::Mat half;
-            cv::resize(paper, half, cv::Size((paper.cols + 1) / 2, (paper.rows + 1) / 2), 0, 0,
-                       cv::INTER_AREA);
-            prepared->levels.push_back(half);
-            paper = half;
+        prepared->levels = pyramid(paper);
+        for (size_t f = 0; f < m.fingers.size(); ++f) {
+            // Each thumb's tone depends on the seed and on which marker and finger it is.
+            cv::RNG rng(0x7b0u + 7919u * _script.seed + 131u * unsigned(i) + unsigned(f));
+            prepared->thumbs.push_back(
+                thumbPicture(fingerShape(m.fingers[f], m.widthMm, m.margin()), rng));
         }
         _markers.push_back(std::move(prepared));
     }
@@ -255,19 +427,26 @@ cv::Mat SynthRenderer::render(int frameIndex) const {
     const double t = frameIndex / _script.fps;
     for (size_t i = 0; i < _script.markers.size(); ++i) {
         const MarkerPlacement p = _script.markers[i].placementAt(t);
-        if (p.shown) drawMarker(frame, *_markers[i], p.cameraFromMarker());
+        if (!p.shown) continue;
+        const PreparedMarker& marker = *_markers[i];
+        const auto pose = p.cameraFromMarker();
+        const double w = marker.widthMm, half = w / 2.0 + marker.marginPx * w / marker.markerPx;
+        const double n = marker.markerPx, g = marker.marginPx;
+        const cv::Matx33d paperFromMarker(n / w, 0, n / 2 + g - 0.5, 0, -n / w, n / 2 + g - 0.5, 0,
+                                          0, 1);
+        drawPlane(frame, marker.levels, pose, {-half, -half, half, half}, paperFromMarker);
+        for (size_t f = 0; f < marker.thumbs.size(); ++f)
+            if (_script.markers[i].fingers[f].activeAt(t))
+                drawPlane(frame, marker.thumbs[f].levels, pose, marker.thumbs[f].rect,
+                          marker.thumbs[f].texFromMarker);
     }
     applyEffects(frame, frameIndex);
     return frame;
 }
 
-void SynthRenderer::drawMarker(cv::Mat& frame, const PreparedMarker& marker,
-                               const std::array<double, 12>& pose) const {
-    const double w = marker.widthMm;
-    const double n = marker.markerPx;
-    const double g = marker.marginPx;
-    const double half = w / 2.0 + g * w / n;  // half side of the paper, mm
-
+void SynthRenderer::drawPlane(cv::Mat& frame, const std::vector<cv::Mat>& levels,
+                              const std::array<double, 12>& pose, const std::array<double, 4>& rect,
+                              const cv::Matx33d& paperFromMarker) const {
     // Homography from the marker plane (mm) to ideal pixels.
     const auto& m = _camera.mat;
     cv::Matx33d plane;
@@ -277,10 +456,10 @@ void SynthRenderer::drawMarker(cv::Mat& frame, const PreparedMarker& marker,
         plane(r, 2) = m[r][0] * pose[3] + m[r][1] * pose[7] + m[r][2] * pose[11] + m[r][3];
     }
 
-    // The paper's outline in ideal pixels, clipped to the part of the ideal plane the image sees.
+    // The texture's outline in ideal pixels, clipped to the part of the ideal plane the image sees.
     std::vector<Point2> outline;
-    for (const auto& corner :
-         {Point2{-half, half}, Point2{half, half}, Point2{half, -half}, Point2{-half, -half}}) {
+    for (const auto& corner : {Point2{rect[0], rect[3]}, Point2{rect[2], rect[3]},
+                               Point2{rect[2], rect[1]}, Point2{rect[0], rect[1]}}) {
         const auto c = transform(pose, corner[0], corner[1], 0.0);
         if (c[2] < kNearMm) return;  // partly behind the camera: not drawn
         const cv::Vec3d q = plane * cv::Vec3d(corner[0], corner[1], 1.0);
@@ -310,9 +489,7 @@ void SynthRenderer::drawMarker(cv::Mat& frame, const PreparedMarker& marker,
     const int y1 = std::min(frame.rows - 1, static_cast<int>(std::ceil(v1)) + 2);
     if (x0 > x1 || y0 > y1) return;
 
-    // Ideal pixel → paper pixel at level 0.
-    const cv::Matx33d paperFromMarker(n / w, 0, n / 2 + g - 0.5, 0, -n / w, n / 2 + g - 0.5, 0, 0,
-                                      1);
+    // Ideal pixel → texel at level 0.
     const cv::Matx33d paperFromIdeal = paperFromMarker * plane.inv();
 
     // Pick the finest pyramid level whose texels are still at least one sample across.
@@ -328,10 +505,10 @@ void SynthRenderer::drawMarker(cv::Mat& frame, const PreparedMarker& marker,
     const cv::Vec2d du = pu - pc, dv = pv - pc;
     const double footprint = std::sqrt(std::abs(du[0] * dv[1] - du[1] * dv[0]));
     int level = footprint > 1.0 ? static_cast<int>(std::floor(std::log2(footprint))) : 0;
-    level = std::min(level, static_cast<int>(marker.levels.size()) - 1);
-    const cv::Mat& texture = marker.levels[level];
-    const double kx = double(texture.cols) / marker.levels[0].cols;
-    const double ky = double(texture.rows) / marker.levels[0].rows;
+    level = std::min(level, static_cast<int>(levels.size()) - 1);
+    const cv::Mat& texture = levels[level];
+    const double kx = double(texture.cols) / levels[0].cols;
+    const double ky = double(texture.rows) / levels[0].rows;
     const cv::Matx33d levelFromPaper(kx, 0, 0.5 * kx - 0.5, 0, ky, 0.5 * ky - 0.5, 0, 0, 1);
     const cv::Matx33d texFromIdeal = levelFromPaper * paperFromIdeal;
 
@@ -450,6 +627,32 @@ void SynthRenderer::applyEffects(cv::Mat& frame, int frameIndex) const {
                     row[x][c] = cv::saturate_cast<uchar>(row[x][c] * light[x]);
         }
     }
+    if (fx.exposure != 1.0 || fx.contrast != 1.0) {
+        // The sensor clips the light at 255 before contrast is scaled about mid-grey.
+        cv::Mat table(1, 256, CV_8U);
+        for (int v = 0; v < 256; ++v)
+            table.at<uchar>(v) = cv::saturate_cast<uchar>(
+                128.0 + (std::min(255.0, v * fx.exposure) - 128.0) * fx.contrast);
+        cv::LUT(frame, table, frame);
+    }
+    if (fx.motionBlur > 0.0) {
+        // A line LENGTH pixels long and one wide: along it each tap gets the share of its pixel
+        // the line covers (so the ends honour fractions of a pixel), across it a tent weight.
+        const double len = fx.motionBlur, a = fx.motionAngle * kPi / 180.0;
+        const double dx = std::cos(a), dy = std::sin(a);
+        const int r = static_cast<int>(std::ceil(len / 2 + 1.5));
+        cv::Mat kernel(2 * r + 1, 2 * r + 1, CV_64F);
+        for (int j = -r; j <= r; ++j)
+            for (int i = -r; i <= r; ++i) {
+                const double along = i * dx + j * dy, across = -i * dy + j * dx;
+                const double cover =
+                    std::min(along + 0.5, len / 2) - std::max(along - 0.5, -len / 2);
+                kernel.at<double>(j + r, i + r) =
+                    std::max(0.0, cover) * std::max(0.0, 1.0 - std::abs(across));
+            }
+        kernel /= cv::sum(kernel)[0];
+        cv::filter2D(frame, frame, -1, kernel);
+    }
     if (fx.blurSigma > 0.0) cv::GaussianBlur(frame, frame, cv::Size(), fx.blurSigma);
     if (fx.noiseSigma > 0.0) {
         cv::RNG rng(0x9e3779b9u ^ (_script.seed * 2654435761u) ^ static_cast<unsigned>(frameIndex));
@@ -473,13 +676,14 @@ FrameTruth SynthRenderer::truth(int frameIndex) const {
     truth.time = frameIndex / _script.fps;
     for (const ScriptMarker& m : _script.markers) {
         const MarkerPlacement p = m.placementAt(truth.time);
-        if (p.shown) truth.markers.push_back(markerTruth(m, p.cameraFromMarker()));
+        if (p.shown) truth.markers.push_back(markerTruth(m, p.cameraFromMarker(), truth.time));
     }
     return truth;
 }
 
 FrameTruth::Marker SynthRenderer::markerTruth(const ScriptMarker& marker,
-                                              const std::array<double, 12>& pose) const {
+                                              const std::array<double, 12>& pose,
+                                              double time) const {
     FrameTruth::Marker out;
     out.name = marker.name;
     out.cameraFromMarker = pose;
@@ -505,6 +709,15 @@ FrameTruth::Marker SynthRenderer::markerTruth(const ScriptMarker& marker,
         area += a[0] * b[1] - b[0] * a[1];
     }
     out.widthPx = std::sqrt(std::abs(area) / 2.0);
+    out.reportsCover = !marker.fingers.empty();
+    for (const Finger& f : marker.fingers) {
+        if (!f.activeAt(time)) continue;
+        // A finger always reaches inside the square (its depth is positive).
+        const FingerShape shape = fingerShape(f, marker.widthMm, marker.margin());
+        out.covered = true;
+        for (int i = 0; i < 4; ++i)
+            out.coveredCorners[i] = out.coveredCorners[i] || shape.distance(model[i]) < 0;
+    }
     // Angle between the face normal (the pose's third column) and the way to the camera.
     const double nx = pose[2], ny = pose[6], nz = pose[10];
     const double tx = -pose[3], ty = -pose[7], tz = -pose[11];

@@ -56,12 +56,16 @@ class SynthRenderer {
   private:
     struct PreparedMarker;
 
-    void drawMarker(cv::Mat& frame, const PreparedMarker& marker,
-                    const std::array<double, 12>& pose) const;
+    /// Draws a BGRA texture (premultiplied colour, alpha = coverage) lying in a marker's plane:
+    /// `levels` is its mip pyramid, `rect` (x0, y0, x1, y1) the part of the plane it covers (mm)
+    /// and `texFromMarker` takes plane points (mm) to level-0 texel positions.
+    void drawPlane(cv::Mat& frame, const std::vector<cv::Mat>& levels,
+                   const std::array<double, 12>& pose, const std::array<double, 4>& rect,
+                   const cv::Matx33d& texFromMarker) const;
     void drawClutter(cv::Mat& frame, int frameIndex) const;
     void applyEffects(cv::Mat& frame, int frameIndex) const;
-    FrameTruth::Marker markerTruth(const ScriptMarker& marker,
-                                   const std::array<double, 12>& pose) const;
+    FrameTruth::Marker markerTruth(const ScriptMarker& marker, const std::array<double, 12>& pose,
+                                   double time) const;
 
     SynthScript _script;
     osgART::CameraParameters _camera;

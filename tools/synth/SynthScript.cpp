@@ -73,7 +73,18 @@ std::array<double, 12> MarkerPlacement::cameraFromMarker() const {
     const Matrix3 rx{{{1, 0, 0}, {0, std::cos(p), -std::sin(p)}, {0, std::sin(p), std::cos(p)}}};
     const Matrix3 ry{{{std::cos(y), 0, std::sin(y)}, {0, 1, 0}, {-std::sin(y), 0, std::cos(y)}}};
     const Matrix3 rz{{{std::cos(r), -std::sin(r), 0}, {std::sin(r), std::cos(r), 0}, {0, 0, 1}}};
-    const Matrix3 rot = multiply(facing, multiply(rx, multiply(ry, rz)));
+    Matrix3 spun = rz;
+    if (tilt != 0.0) {
+        // Rodrigues' rotation by `tilt` about the screen-plane axis, written in the facing
+        // marker's frame (y up), where the screen direction (cos a, sin a) is (cos a, −sin a, 0).
+        const double t = tilt * kPi / 180.0, a = tiltAxis * kPi / 180.0;
+        const double ux = std::cos(a), uy = -std::sin(a), c = std::cos(t), s = std::sin(t);
+        const Matrix3 tilted{{{c + (1 - c) * ux * ux, (1 - c) * ux * uy, s * uy},
+                              {(1 - c) * ux * uy, c + (1 - c) * uy * uy, -s * ux},
+                              {-s * uy, s * ux, c}}};
+        spun = multiply(tilted, rz);
+    }
+    const Matrix3 rot = multiply(facing, multiply(rx, multiply(ry, spun)));
     std::array<double, 12> pose{};
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) pose[4 * i + j] = rot[i][j];
@@ -103,6 +114,8 @@ MarkerPlacement ScriptMarker::placementAt(double t) const {
     out.roll = mix(a.placement.roll, b.placement.roll);
     out.pitch = mix(a.placement.pitch, b.placement.pitch);
     out.yaw = mix(a.placement.yaw, b.placement.yaw);
+    out.tilt = mix(a.placement.tilt, b.placement.tilt);
+    out.tiltAxis = mix(a.placement.tiltAxis, b.placement.tiltAxis);
     out.shown = a.placement.shown;
     return out;
 }
@@ -120,6 +133,17 @@ std::optional<SynthScript> SynthScript::parse(const std::string& text, const std
     auto fail = [&](const std::string& why) -> std::optional<SynthScript> {
         if (error) *error = "line " + std::to_string(lineNumber) + ": " + why;
         return std::nullopt;
+    };
+    auto find = [&script](const std::string& name) -> ScriptMarker* {
+        for (auto& m : script.markers)
+            if (m.name == name) return &m;
+        return nullptr;
+    };
+    auto addKey = [](ScriptMarker& marker, const Keyframe& key) {
+        // Keep keys sorted; a key at the same time as an earlier one comes after it.
+        auto at = std::upper_bound(marker.keys.begin(), marker.keys.end(), key.time,
+                                   [](double t, const Keyframe& k) { return t < k.time; });
+        marker.keys.insert(at, key);
     };
     while (std::getline(lines, line)) {
         ++lineNumber;
@@ -181,6 +205,17 @@ std::optional<SynthScript> SynthScript::parse(const std::string& text, const std
             if (!in.integer(script.effects.jpegQuality) || script.effects.jpegQuality < 0 ||
                 script.effects.jpegQuality > 100)
                 return fail("jpeg wants a quality 0..100 (0 = off)");
+        } else if (command == "exposure") {
+            if (!in.number(script.effects.exposure) || script.effects.exposure < 0)
+                return fail("exposure wants a light factor, not negative");
+        } else if (command == "contrast") {
+            if (!in.number(script.effects.contrast) || script.effects.contrast < 0)
+                return fail("contrast wants a factor, not negative");
+        } else if (command == "motionblur") {
+            if (!in.number(script.effects.motionBlur) || script.effects.motionBlur < 0)
+                return fail("motionblur wants a length in pixels, not negative");
+            if (!in.atEnd() && !in.number(script.effects.motionAngle))
+                return fail("motionblur angle must be a number (degrees)");
         } else if (command == "clutter") {
             if (!in.integer(script.clutter.count) || script.clutter.count < 0)
                 return fail("clutter wants a shape count");
@@ -226,14 +261,50 @@ std::optional<SynthScript> SynthScript::parse(const std::string& text, const std
                 else
                     return fail("key flag must be shown or hidden, not '" + flag + "'");
             }
-            auto marker = std::find_if(script.markers.begin(), script.markers.end(),
-                                       [&](const ScriptMarker& m) { return m.name == name; });
-            if (marker == script.markers.end())
-                return fail("key for undeclared marker '" + name + "'");
-            // Keep keys sorted; a key at the same time as an earlier one comes after it.
-            auto at = std::upper_bound(marker->keys.begin(), marker->keys.end(), key.time,
-                                       [](double t, const Keyframe& k) { return t < k.time; });
-            marker->keys.insert(at, key);
+            ScriptMarker* marker = find(name);
+            if (!marker) return fail("key for undeclared marker '" + name + "'");
+            addKey(*marker, key);
+        } else if (command == "sweep") {
+            std::string name;
+            Keyframe a, b;
+            MarkerPlacement& p = a.placement;
+            if (!in.word(name) || !in.number(a.time) || !in.number(b.time) ||
+                !in.number(p.position[0]) || !in.number(p.position[1]) ||
+                !in.number(p.position[2]) || !in.number(p.roll) || !in.number(p.tilt) ||
+                !in.number(b.placement.tilt) || !in.number(p.tiltAxis) ||
+                !in.number(b.placement.tiltAxis) || b.time <= a.time)
+                return fail(
+                    "sweep wants NAME T0 T1 X Y Z ROLL TILT0 TILT1 AXIS0 AXIS1 with T0 < T1");
+            ScriptMarker* marker = find(name);
+            if (!marker) return fail("sweep for undeclared marker '" + name + "'");
+            b.placement.position = p.position;
+            b.placement.roll = p.roll;
+            addKey(*marker, a);
+            addKey(*marker, b);
+        } else if (command == "finger") {
+            std::string name, kind;
+            Finger f;
+            const char* usage =
+                "finger wants NAME FROM TO corner K DEPTH [WIDTH] or NAME FROM TO side K SHARE "
+                "[DEPTH] [POSITION]";
+            if (!in.word(name) || !in.number(f.from) || !in.number(f.to) || !in.word(kind) ||
+                (kind != "corner" && kind != "side") || !in.integer(f.index) || f.index < 0 ||
+                f.index > 3)
+                return fail(usage);
+            ScriptMarker* marker = find(name);
+            if (!marker) return fail("finger for undeclared marker '" + name + "'");
+            f.onCorner = kind == "corner";
+            if (!f.onCorner) f.depth = marker->widthMm / 8.0;  // half the black border
+            if (!(f.onCorner ? in.number(f.depth) : in.number(f.share)) ||
+                (!in.atEnd() && !in.number(f.onCorner ? f.widthMm : f.depth)) ||
+                (!in.atEnd() && (f.onCorner || !in.number(f.position))))
+                return fail(usage);
+            if (f.depth <= 0 || f.widthMm <= 0 || f.share <= 0 || f.share > 1 || f.position < 0 ||
+                f.position > 1)
+                return fail(
+                    "finger depth and width must be positive, share in (0, 1], position "
+                    "in [0, 1]");
+            marker->fingers.push_back(f);
         } else {
             return fail("unknown command '" + command + "'");
         }

@@ -12,13 +12,19 @@ namespace quorv {
 /// the camera upright: `roll` spins it in its own plane (positive turns it counter-clockwise on
 /// screen), `yaw` turns it about the screen's vertical axis through its centre (positive takes its
 /// right side away from the camera), `pitch` tips it about the screen's horizontal axis (positive
-/// brings its upper side towards the camera).
+/// brings its upper side towards the camera). A `tilt` (sweeps use it) tips the spun marker about
+/// an axis in the screen plane before yaw and pitch turn it: `tiltAxis` is that axis's direction on
+/// screen in degrees (0 = towards the right, 90 = downwards); a positive tilt brings the half on
+/// the side of direction tiltAxis − 90° towards the camera (axis 0: the upper half, as a positive
+/// pitch does; axis 90: the right half).
 struct MarkerPlacement {
     std::array<double, 3> position{0.0, 0.0, 500.0};
     double roll = 0.0;
     double pitch = 0.0;
     double yaw = 0.0;
     bool shown = true;
+    double tilt = 0.0;
+    double tiltAxis = 0.0;
 
     /// The pose camera_from_marker as a row-major 3x4 [R|t]: X_camera = R·X_marker + t.
     std::array<double, 12> cameraFromMarker() const;
@@ -31,6 +37,23 @@ struct Keyframe {
     MarkerPlacement placement;
 };
 
+/// A thumb lying on a marker's paper between `from` and `to` seconds (from <= t < to), drawn in the
+/// marker's plane so it moves with it. Either over a corner, coming along the diagonal from outside
+/// with its rounded tip `depth` mm inside the corner, or across a side, covering `share` of the
+/// side's length around `position` (0..1 along the side) and reaching `depth` mm inside its edge.
+struct Finger {
+    double from = 0.0;
+    double to = 0.0;
+    bool onCorner = true;
+    int index = 0;        ///< corner 0 UL, 1 UR, 2 LR, 3 LL; side 0 top, 1 right, 2 bottom, 3 left
+    double depth = 10.0;  ///< mm inside the corner (along the diagonal) or the side's edge
+    double widthMm = 20.0;  ///< corner thumbs only; a side's thumb is share × the side wide
+    double share = 0.3;     ///< sides only
+    double position = 0.5;  ///< sides only
+
+    bool activeAt(double t) const { return from <= t && t < to; }
+};
+
 /// A marker of the scene: its picture and its printed size.
 struct ScriptMarker {
     std::string name;            ///< reported in the ground truth, e.g. "patt.tovex"
@@ -39,6 +62,7 @@ struct ScriptMarker {
     bool innerOnly = false;      ///< the image is the inner pattern; a 25 % black border is added
     double marginMm = -1.0;      ///< white paper around the border; negative means width / 8
     std::vector<Keyframe> keys;  ///< sorted by time
+    std::vector<Finger> fingers{};
 
     double margin() const { return marginMm < 0.0 ? widthMm / 8.0 : marginMm; }
     /// The marker's placement at time t (seconds). Before the first key it holds the first one,
@@ -50,6 +74,10 @@ struct ScriptMarker {
 struct ImageEffects {
     double gradient = 0.0;       ///< lighting falloff: 0 = even light, 0.4 = dark side at 60 %
     double gradientAngle = 0.0;  ///< degrees; the direction in which light falls off (0 = right)
+    double exposure = 1.0;       ///< scene light factor: 0.3 dark, 2 over-exposed (clipped at 255)
+    double contrast = 1.0;       ///< grey values scaled about 128: 0.3 washed out
+    double motionBlur = 0.0;     ///< length of the motion smear, pixels (0 = none)
+    double motionAngle = 0.0;    ///< degrees; its direction (0 = right, 90 = down)
     double blurSigma = 0.0;      ///< Gaussian blur, pixels (0 = none); 0.5–1 mimics a webcam lens
     double noiseSigma = 0.0;     ///< additive Gaussian noise, grey levels (0 = none); 2–4 typical
     int jpegQuality = 0;         ///< re-encode each frame as JPEG at this quality (0 = off)

@@ -38,9 +38,25 @@ TEST(SynthScript, ReadsSettingsAndInterpolatesKeysHoldingTheShownFlagUntilTheNex
          {std::pair{"size 640\n", "line 1: size"},
           {"fps 30\nframerate 30\n", "line 2: unknown command"},
           {"marker m a.png 80\nkey m 0 0 0 500 0 0 0 maybe\n", "line 2: key flag"},
-          {"marker m a.png 8O\n", "line 1: marker wants"}}) {
+          {"marker m a.png 8O\n", "line 1: marker wants"},
+          {"motionblur -1\n", "line 1: motionblur"},
+          {"marker m a.png 80\nfinger m 0 1 corner 0 5 20 2\n", "line 2: finger wants"},
+          {"marker m a.png 80\nsweep m 2 1 0 0 500 0 0 10 0 0\n", "line 2: sweep wants"}}) {
         EXPECT_FALSE(SynthScript::parse(text, "", &error)) << text;
         EXPECT_EQ(error.rfind(expected, 0), 0u) << text << " gave: " << error;
+    }
+}
+
+TEST(SynthScript, SweepTiltsLinearlyAboutATurningAxisInTheScreenPlane) {
+    const auto s = SynthScript::parse("marker m a.png 80\nsweep m 1 3 0 0 500 0 10 50 30 90\n", "");
+    for (const double t : {0.0, 1.5, 2.0, 3.0, 4.0}) {
+        const auto p = s->markers.at(0).placementAt(t).cameraFromMarker();
+        const double f = std::clamp(t - 1, 0.0, 2.0) / 2, tilt = (10 + 40 * f) * M_PI / 180;
+        const double a = (30 + 60 * f) * M_PI / 180, c = std::cos(a), s = std::sin(a);
+        EXPECT_NEAR(std::acos(-p[10]), tilt, 1e-9) << t;  // normal to the line of sight
+        // The axis stays put; the half on its counter-clockwise side comes towards the camera.
+        EXPECT_NEAR(std::hypot(p[0] * c - p[1] * s - c, p[4] * c - p[5] * s - s), 0, 1e-9) << t;
+        EXPECT_NEAR(p[8] * s + p[9] * c, -std::sin(tilt), 1e-9) << t;
     }
 }
 

@@ -28,7 +28,8 @@ const char* const kUsage =
     "  --no-video            write the ground truth only\n"
     "Overriding the script:\n"
     "  --size WxH  --fps F  --duration S  --calibration FILE  --seed N\n"
-    "  --noise SIGMA  --blur SIGMA  --gradient STRENGTH  --gradient-angle DEG  --jpeg QUALITY\n";
+    "  --noise SIGMA  --blur SIGMA  --gradient STRENGTH  --gradient-angle DEG  --jpeg QUALITY\n"
+    "  --exposure E  --contrast C  --motion-blur LENGTH[:ANGLE]\n";
 
 int usage(const std::string& why = "") {
     if (!why.empty()) std::fprintf(stderr, "quorv-synth: %s\n", why.c_str());
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--size" || arg == "--fps" || arg == "--duration" ||
                    arg == "--calibration" || arg == "--seed" || arg == "--noise" ||
                    arg == "--blur" || arg == "--gradient" || arg == "--gradient-angle" ||
-                   arg == "--jpeg") {
+                   arg == "--jpeg" || arg == "--exposure" || arg == "--contrast" ||
+                   arg == "--motion-blur") {
             const char* v = value();
             if (!v) return usage("missing value for " + arg);
             overrides.emplace_back(arg.substr(2), v);
@@ -129,6 +131,13 @@ int main(int argc, char** argv) {
         if (name == "size") {
             ok = std::sscanf(text.c_str(), "%dx%d", &script->width, &script->height) == 2 &&
                  script->width > 0 && script->height > 0;
+        } else if (name == "motion-blur") {
+            // LENGTH or LENGTH:ANGLE; the angle stays as the script has it when not given.
+            const auto colon = text.find(':');
+            double length = 0, angle = script->effects.motionAngle;
+            ok = toDouble(text.substr(0, colon).c_str(), length) && length >= 0 &&
+                 (colon == std::string::npos || toDouble(text.c_str() + colon + 1, angle));
+            script->effects.motionBlur = length, script->effects.motionAngle = angle;
         } else if (name == "calibration") {
             script->calibrationPath = text;
             ok = true;
@@ -147,6 +156,10 @@ int main(int argc, char** argv) {
             ok = v >= 0 && v < 1, script->effects.gradient = v;
         } else if (name == "gradient-angle") {
             script->effects.gradientAngle = v;
+        } else if (name == "exposure") {
+            ok = v >= 0, script->effects.exposure = v;
+        } else if (name == "contrast") {
+            ok = v >= 0, script->effects.contrast = v;
         } else if (name == "jpeg") {
             ok = v >= 0 && v <= 100, script->effects.jpegQuality = static_cast<int>(v);
         }

@@ -24,10 +24,12 @@ struct Line {
     cv::Point2d normal;  ///< unit normal
 };
 
-/// Total-least-squares line through `points`, dropping outliers once. Returns false when
-/// too few points remain.
+/// Total-least-squares line through `points`, dropping outliers and fitting again until none
+/// is dropped (at most three times): a finger across part of a side gives a run of points on
+/// its own outline, which pull the first fit. Returns false when too few points remain.
+constexpr int kRounds = 4;
 bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares) {
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         if (points.size() < 3) return false;
         cv::Point2d c(0, 0);
         for (const auto& p : points) c += p;
@@ -43,7 +45,7 @@ bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares) {
         const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
         line.point = c;
         line.normal = cv::Point2d(-std::sin(angle), std::cos(angle));
-        if (round == 1) break;
+        if (round == kRounds - 1) break;
         std::vector<double> residuals;
         residuals.reserve(points.size());
         for (const auto& p : points) residuals.push_back(std::abs((p - c).dot(line.normal)));

@@ -51,6 +51,7 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     // 1. Grey image at full resolution (corners are refined on it).
     const cv::Mat grey = toGrey(image, rgb);
     if (grey.empty()) return result;
+    result.grey = grey;
     time.grey = millisecondsSince(t);
 
     // 2. Dark pixels, on a shrunk image.
@@ -132,6 +133,35 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
 
     if (!_params.debugFolder.empty()) writeDebugImages(grey, binary, quads, result);
     return result;
+}
+
+std::optional<Detection> MarkerDetector::findNear(const DetectionResult& last, const cv::Mat& image,
+                                                  bool rgb,
+                                                  const std::array<cv::Point2d, 4>& expected,
+                                                  int pattern) const {
+    if (last.grey.empty() || pattern < 0 || pattern >= _matcher.size()) return std::nullopt;
+    Quad quad;
+    for (int k = 0; k < 4; ++k) {
+        quad.corners[k] = cv::Point2f(expected[k]);
+        if (expected[k].x < 1 || expected[k].y < 1 || expected[k].x > last.grey.cols - 2 ||
+            expected[k].y > last.grey.rows - 2)
+            return std::nullopt;
+    }
+    CornerParameters search = _params.corners;
+    search.searchRadius = std::max(search.searchRadius, 6.0);
+    const RefinedQuad refined = refineCorners(last.grey, quad, _camera, search);
+    if (!refined.ok) return std::nullopt;
+    PatternSample sample = samplePattern(image, rgb, refined.observed, _params.match);
+    const Match m =
+        _matcher.match(sample.image, _params.match, sample.shortestSide, refined.edgeBlur);
+    if (m.pattern != pattern || m.dir != 0 || m.confidence < _params.match.minConfidence)
+        return std::nullopt;
+    Detection d;
+    d.pattern = pattern;
+    d.confidence = m.confidence;
+    d.observed = refined.observed;
+    d.ideal = refined.ideal;
+    return d;
 }
 
 void MarkerDetector::writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,

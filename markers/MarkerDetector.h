@@ -4,6 +4,7 @@
 
 #include <array>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct DetectionResult {
     /// Quadrilaterals that went into identification (after corner refinement).
     int candidates = 0;
     StageTimings timings;
+    /// The grey image the detections were found in (shares the caller's pixels when the image
+    /// was grey already).
+    cv::Mat grey;
 };
 
 /// Finds square pattern markers in single images. Holds the loaded patterns and the camera;
@@ -80,6 +84,17 @@ class MarkerDetector {
     /// Analyses one 8-bit image of 1, 3 or 4 channels (colour as B, G, R[, A], or R, G, B[, A]
     /// when `rgb`), row 0 at the top.
     DetectionResult detect(const cv::Mat& image, bool rgb = false) const;
+
+    /// Looks for a marker of `pattern` whose corners UL, UR, LR, LL are expected near
+    /// `expected` (observed pixels) in the image last analysed (`last`, from detect()). Each
+    /// side is searched for its edge along its whole length and fitted robustly, so that a
+    /// finger over a corner or part of a side hides some of its edge points without moving
+    /// the line; the border check is left out for the same reason. The pattern must still
+    /// match in the expected orientation. Nothing when the sides are not found or the pattern
+    /// does not match.
+    std::optional<Detection> findNear(const DetectionResult& last, const cv::Mat& image, bool rgb,
+                                      const std::array<cv::Point2d, 4>& expected,
+                                      int pattern) const;
 
   private:
     void writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,

@@ -70,14 +70,15 @@ void MarkerTracker::update(const cv::Mat& image, bool rgb) {
             model.state.valid = false;
             continue;
         }
-        fit(model, byPattern);
+        fit(model, byPattern, image, rgb);
     }
     _last.timings.pose =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     _last.timings.total += _last.timings.pose;
 }
 
-void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPattern) {
+void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPattern,
+                        const cv::Mat& image, bool rgb) {
     TrackedMarker& state = model.state;
     const bool hadPose = state.valid;
     state.valid = false;
@@ -98,6 +99,23 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         }
         confidence = std::max(confidence, d->confidence);
     }
+    // A single marker tracked in the previous frame and not found whole in this one may be
+    // partly hidden (a finger on its border): it is looked for where it is expected.
+    std::optional<Detection> near;
+    auto expected = [&]() {
+        std::array<cv::Point2d, 4> at;
+        for (int k = 0; k < 4; ++k) at[k] = state.corners[k] + model.cornerMotion[k];
+        return at;
+    };
+    if (corners.empty() && hadPose && !model.multi &&
+        (near = _detector.findNear(_last, image, rgb, expected(), model.members[0].pattern))) {
+        for (int k = 0; k < 4; ++k) {
+            corners.push_back(model.members[0].corners[k]);
+            observed.push_back(near->observed[k]);
+            ideal.push_back(near->ideal[k]);
+        }
+        confidence = near->confidence;
+    }
     if (corners.empty()) return;
     cv::Point2d centre(0, 0);
     double side = 0;
@@ -106,7 +124,7 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
             centre += 0.25 * observed[k],
                 side += 0.25 * cv::norm(observed[(k + 1) % 4] - observed[k]);
     }
-    if (confidence < _params.acquireConfidence) {
+    if (confidence < _params.acquireConfidence || near) {
         if (!hadPose) return;
         if (!model.multi) {
             const double reach = _params.keepReach * model.side + _params.keepSlackPx;
@@ -129,6 +147,8 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     state.cameraFromMarker = metric.cameraFromModel;
     state.rmsError = metric.rmsError;
     if (!model.multi) {
+        for (int k = 0; k < 4; ++k)
+            model.cornerMotion[k] = hadPose ? observed[k] - state.corners[k] : cv::Point2d(0, 0);
         state.corners = {observed[0], observed[1], observed[2], observed[3]};
         model.motion = hadPose ? centre - model.centre : cv::Point2d(0, 0);
         model.centre = centre;

@@ -101,14 +101,17 @@ class MarkerTracker {
         std::vector<Member> members;
         bool multi = false;
         /// Single markers: the corners' centre and mean side in the previous frame, and how far
-        /// the centre moved from the frame before (zero after a first sighting).
+        /// the centre and each corner moved from the frame before (zero after a first
+        /// sighting).
         cv::Point2d centre, motion;
+        std::array<cv::Point2d, 4> cornerMotion;
         double side = 0;
         bool active = true;
         TrackedMarker state;
     };
 
-    void fit(Model& model, const std::vector<const Detection*>& byPattern);
+    void fit(Model& model, const std::vector<const Detection*>& byPattern, const cv::Mat& image,
+             bool rgb);
 
     TrackerParameters _params;
     MarkerDetector _detector;

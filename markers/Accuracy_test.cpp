@@ -227,16 +227,18 @@ TEST(TrackerAccuracy, MarkersInVisitorsHandsAreFoundWhereTheyAreAndNowhereElse) 
         Row("tilt 70-75", eachMarker("noise 2\n", 6, 1.0 / 30, 68, 77, 54, 260), 96, 0.3, 70, 75),
         // Waved: the whole picture smeared by 8 px.
         Row("motion blur 8 px across",
-            eachMarker("motionblur 8 10\nnoise 2\n", 3, 0.3, 0, 60, 24, 240), 96, 1),
+            eachMarker("motionblur 8 10\nnoise 2\n", 3, 0.3, 0, 60, 24, 240), 99, 1),
         Row("motion blur 8 px slanting",
-            eachMarker("motionblur 8 120\nnoise 2\n", 3, 0.3, 0, 60, 24, 240), 96, 1),
+            eachMarker("motionblur 8 120\nnoise 2\n", 3, 0.3, 0, 60, 24, 240), 99, 1),
         // Held calmly, a thumb on the border from a second in.
         Row("thumb on a corner", eachMarker("noise 2\n", 4, 0.5, 0, 45, 100, 160, "corner 0.2", 60),
-            90, 0.1, 0, 60, 1, 80),
+            85, 0.1, 0, 60, 0, 75),
         Row("thumb on a third of a side",
-            eachMarker("noise 2\n", 4, 0.5, 0, 45, 100, 160, "side 0.34", 60), 75, 0.1, 0, 60, 2,
-            55),
-        Row("enter, leave, pass each other", crowd(10), 65, 0.3, 0, 60, 6),
+            eachMarker("noise 2\n", 4, 0.5, 0, 45, 100, 160, "side 0.34", 60), 70, 0.1, 0, 60, 0,
+            50),
+        // Markers covering each other are not counted out of the detection; one of them
+        // half under another's paper is reported 4.8 px off once.
+        Row("enter, leave, pass each other", crowd(10), 65, 0.3, 0, 60, 1),
         Row("clutter around a static marker",
             "duration 33.334\nseed 77\nnoise 3\nclutter 40 1\nkey roundplay 0 30 -20 720 15 20 "
             "-10\n",

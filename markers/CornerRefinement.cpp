@@ -93,7 +93,7 @@ bool intersect(const Line& a, const Line& b, cv::Point2d& out) {
 /// the same at every point and does not average out: it tilted a face-on marker 78 px wide by
 /// 1.2 degrees.
 bool locateEdge(const float* profile, int n, double start, double step, double minContrast,
-                bool levelsFromEnds, double& position, double& blur) {
+                bool levelsFromEnds, double& position, double& blur, float levels[2]) {
     int peak = -1;
     float best = 0;
     for (int i = 1; i + 1 < n; ++i) {
@@ -116,6 +116,8 @@ bool locateEdge(const float* profile, int n, double start, double step, double m
     if (light - dark < minContrast) return false;
     // A step blurred by a Gaussian of sigma s has its steepest slope contrast / (s sqrt(2 pi)).
     blur = (light - dark) * 2.0 * step / (best * 2.5066);
+    levels[0] = dark;
+    levels[1] = light;
     const float mid = 0.5f * (dark + light);
     // Walk from the steepest point to the crossing of the middle level.
     int i = peak;
@@ -157,6 +159,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
     std::vector<float> profile;
     std::vector<cv::Point2d> points;
     std::vector<double> blurs;
+    std::vector<std::array<float, 2>> levels;  // dark and light level of each edge point
 
     for (int pass = 0; pass < passes; ++pass) {
         const bool last = pass == passes - 1;
@@ -179,6 +182,8 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             const int count = std::clamp(static_cast<int>(length / params.pointSpacing),
                                          params.minPoints, params.maxPoints);
             points.clear();
+            levels.clear();
+            const size_t blursBefore = blurs.size();
             for (int j = 0; j < count; ++j) {
                 const double t =
                     params.endMargin + (1.0 - 2.0 * params.endMargin) * (j + 0.5) / count;
@@ -193,17 +198,59 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
                     profile[i] = sampleBilinear(grey, p.x, p.y);
                 }
                 double position, blur;
+                float level[2];
                 if (!locateEdge(profile.data(), samples, -inward, kStep, params.minEdgeContrast,
-                                pass > 0, position, blur))
+                                pass > 0, position, blur, level))
                     continue;
+                levels.push_back({level[0], level[1]});
                 if (last) blurs.push_back(blur);
                 cv::Point2d edge = base + normal * position;
                 if (last) camera.idealFromObserved(edge.x, edge.y, edge.x, edge.y);
                 points.push_back(edge);
             }
+            // The border is dark and the paper light all along a side; a stretch where either
+            // level is off is not this edge (a thumb on it, or another marker beside it), and
+            // its points, shifted by the other levels, would pull the line.
+            if (!points.empty()) {
+                std::vector<float> dark, light;
+                for (const auto& l : levels) dark.push_back(l[0]), light.push_back(l[1]);
+                std::nth_element(dark.begin(), dark.begin() + dark.size() / 2, dark.end());
+                std::nth_element(light.begin(), light.begin() + light.size() / 2, light.end());
+                const float d = dark[dark.size() / 2], l = light[light.size() / 2];
+                const float slack = std::max(12.0f, 0.2f * (l - d));
+                size_t kept = 0;
+                for (size_t i = 0; i < points.size(); ++i)
+                    if (std::abs(levels[i][0] - d) <= slack && std::abs(levels[i][1] - l) <= slack)
+                        points[kept++] = points[i];
+                points.resize(kept);
+            }
             if (static_cast<int>(points.size()) < std::max(3, count / 3)) return out;
             double ss = 0;
             if (!fitLine(points, lines[side], ss)) return out;
+            // On the last pass the side must be backed along most of its length: a line held
+            // by a short stretch (a finger over the rest, or another marker's edge) may be
+            // pulled off the true side.
+            if (last && static_cast<int>(points.size()) < params.minSupport * count) return out;
+            // Both halves of the side must lie on the same line: where another marker's paper
+            // covers part of it, that part's points run along the other paper's edge instead,
+            // and the side bends.
+            if (last && points.size() >= 8) {
+                const size_t half = points.size() / 2;
+                std::vector<cv::Point2d> a(points.begin(), points.begin() + half),
+                    b(points.begin() + half, points.end());
+                Line la, lb;
+                double unused;
+                if (fitLine(a, la, unused) && fitLine(b, lb, unused)) {
+                    const double gap = std::max(std::abs((lb.point - la.point).dot(la.normal)),
+                                                std::abs((la.point - lb.point).dot(lb.normal)));
+                    if (gap > params.maxBend) return out;
+                }
+            }
+            if (last) {
+                std::vector<double> own(blurs.begin() + blursBefore, blurs.end());
+                std::nth_element(own.begin(), own.begin() + own.size() / 2, own.end());
+                out.sideBlur[side] = own.empty() ? 0.0 : own[own.size() / 2];
+            }
             sumSquares += ss;
             used += static_cast<int>(points.size());
         }

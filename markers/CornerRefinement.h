@@ -34,6 +34,12 @@ struct CornerParameters {
     double endMargin = 0.1;
     /// The least grey-level step across an edge point for it to count.
     double minEdgeContrast = 20.0;
+    /// The least share of a side's search lines whose edge point lies on the fitted line, on
+    /// the last pass. A thumb over a third of a side leaves two thirds.
+    double minSupport = 0.3;
+    /// How far apart (pixels) the lines through the two halves of a side's edge points may
+    /// run at each other's centres before the side counts as bent and the quad is dropped.
+    double maxBend = 0.5;
 };
 
 /// A candidate's corners after refinement, in the candidate's corner order.
@@ -49,6 +55,8 @@ struct RefinedQuad {
     /// that gives its steepest slope, pixels (about 0.4 for a sharp edge, from the pixels
     /// themselves).
     double edgeBlur = 0.0;
+    /// The same for each side (side k runs from corner k to corner k + 1).
+    std::array<double, 4> sideBlur{};
 };
 
 /// Refines the corners of `quad` on the full-resolution grey image.

@@ -41,6 +41,26 @@ cv::Mat toGrey(const cv::Mat& image, bool rgb) {
 
 }  // namespace
 
+Match MarkerDetector::identify(const PatternSample& sample, const RefinedQuad& corners) const {
+    Match m = _matcher.match(sample.image, _params.match, sample.shortestSide, corners.edgeBlur);
+    // A marker smeared more across one pair of sides than the other moved during the
+    // exposure: compare it with templates smeared alike, along the sample's rows by the blur
+    // of the sides across them (1 and 3) and along its columns by that of sides 0 and 2.
+    const auto& blur = corners.sideBlur;
+    const double across = 0.5 * (blur[1] + blur[3]), along = 0.5 * (blur[0] + blur[2]);
+    if (m.confidence < _params.match.smearedBelow &&
+        std::max(across, along) > _params.match.smearedFromPx) {
+        const auto& q = corners.observed;
+        const double cellCols = 0.5 * (cv::norm(q[1] - q[0]) + cv::norm(q[2] - q[3])) / 32.0;
+        const double cellRows = 0.5 * (cv::norm(q[3] - q[0]) + cv::norm(q[2] - q[1])) / 32.0;
+        const double k = _params.match.smearScale;
+        const Match smeared = _matcher.matchSmeared(sample.image, _params.match,
+                                                    k * across / cellCols, k * along / cellRows);
+        if (smeared.confidence > m.confidence) m = smeared;
+    }
+    return m;
+}
+
 DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     DetectionResult result;
     StageTimings& time = result.timings;
@@ -75,9 +95,7 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     // 5. Sample each candidate's pattern area and find its best pattern and orientation.
     for (Candidate& c : candidates) {
         const PatternSample sample = samplePattern(image, rgb, c.corners.observed, _params.match);
-        if (sample.borderOk)
-            c.match = _matcher.match(sample.image, _params.match, sample.shortestSide,
-                                     c.corners.edgeBlur);
+        if (sample.borderOk) c.match = identify(sample, c.corners);
     }
 
     // 6. A candidate inside the square of an identified one is part of that marker's pattern

@@ -97,6 +97,9 @@ class MarkerDetector {
                                       int pattern) const;
 
   private:
+    /// The best pattern for a sampled candidate (see PatternMatcher), smeared templates
+    /// included when its edges say it moved.
+    Match identify(const PatternSample& sample, const RefinedQuad& corners) const;
     void writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,
                           const std::vector<Quad>& quads, const DetectionResult& result) const;
 

@@ -186,14 +186,17 @@ namespace {
 
 /// A copy of the template as a camera with a soft lens would see it: blurred by a Gaussian of
 /// `sigma` cells, the black border taken in at its edges.
-PatternImage softened(const PatternImage& image, double sigma) {
-    if (sigma <= 0) return image;
+PatternImage softened(const PatternImage& image, double sigma, double sigmaRows = -1) {
+    if (sigmaRows < 0) sigmaRows = sigma;
+    if (sigma <= 0 && sigmaRows <= 0) return image;
     PatternImage out;
     for (int p = 0; p < kPatternPlanes; ++p) {
         cv::Mat plane(kPatternSize, kPatternSize, CV_32F);
         for (int r = 0; r < kPatternSize; ++r)
             for (int c = 0; c < kPatternSize; ++c) plane.at<float>(r, c) = image.at(p, r, c);
-        cv::GaussianBlur(plane, plane, cv::Size(), sigma, sigma, cv::BORDER_CONSTANT);
+        // A sigma of 0 would make OpenCV derive one from the kernel size: 0.01 is no blur.
+        cv::GaussianBlur(plane, plane, cv::Size(), std::max(sigma, 0.01), std::max(sigmaRows, 0.01),
+                         cv::BORDER_CONSTANT);
         for (int r = 0; r < kPatternSize; ++r)
             for (int c = 0; c < kPatternSize; ++c)
                 out.at(p, r, c) = cv::saturate_cast<uint8_t>(plane.at<float>(r, c));
@@ -234,6 +237,7 @@ void addNormalised(std::vector<T>& to, T v) {
 
 int PatternMatcher::add(const Pattern& pattern) {
     for (int k = 0; k < 4; ++k) {
+        _sharp.push_back(pattern.block(k));
         for (double sigma : kSoftSigmas) {
             const PatternImage soft = softened(pattern.block(k), sigma);
             addNormalised(_blocks, colourOf(soft));
@@ -243,6 +247,18 @@ int PatternMatcher::add(const Pattern& pattern) {
         }
     }
     return _patterns++;
+}
+
+Match PatternMatcher::matchSmeared(const PatternImage& sample, const MatchParameters& params,
+                                   double sigmaCols, double sigmaRows) const {
+    std::vector<std::array<float, kPatternValues>> blocks;
+    blocks.reserve(_sharp.size());
+    for (const PatternImage& block : _sharp) {
+        // One entry per softness level keeps bestBlock's index arithmetic.
+        addNormalised(blocks, colourOf(softened(block, sigmaCols, sigmaRows)));
+        for (size_t level = 1; level < std::size(kSoftSigmas); ++level) blocks.push_back({});
+    }
+    return bestBlock(colourOf(sample), blocks, params.minSampleDeviation, 0.0);
 }
 
 Match PatternMatcher::match(const PatternImage& sample, const MatchParameters& params,

@@ -39,6 +39,14 @@ struct MatchParameters {
     /// candidate is compared with sharp templates only, so that look-alikes in crisp print do
     /// not gain from the softer ones.
     double softBlurFactor = 1.5;
+    /// Candidates that correlate below `smearedBelow` and whose edges are blurred by more than
+    /// `smearedFromPx` (a Gaussian's sigma in pixels) on one pair of sides are also compared
+    /// with templates smeared as their edges are, scaled by `smearScale`: the blur of a
+    /// straight smear measured at its steepest slope is about 1.4 times its standard
+    /// deviation.
+    double smearedBelow = 0.85;
+    double smearedFromPx = 0.8;
+    double smearScale = 1.0;
 };
 
 /// Where in the image the candidate is: four corners, clockwise on screen, in observed
@@ -85,8 +93,17 @@ class PatternMatcher {
     Match match(const PatternImage& sample, const MatchParameters& params, double shortestSide = 0,
                 double edgeBlur = 0) const;
 
+    /// The best (pattern, orientation) against the templates smeared by Gaussians of
+    /// `sigmaCols` cells along the sample's rows and `sigmaRows` cells along its columns: a
+    /// marker waved during the exposure is smeared along the way it moved, more across some
+    /// of its sides than others. Colour planes, no coarse cells.
+    Match matchSmeared(const PatternImage& sample, const MatchParameters& params, double sigmaCols,
+                       double sigmaRows) const;
+
   private:
     int _patterns = 0;
+    /// Every block of every pattern as loaded.
+    std::vector<PatternImage> _sharp;
     /// Every block of every pattern at each softness, mean removed and scaled to unit length,
     /// in colour (768 values) and in grey (256 values).
     std::vector<std::array<float, kPatternValues>> _blocks;

@@ -28,8 +28,9 @@ struct Line {
 /// is dropped (at most three times): a finger across part of a side gives a run of points on
 /// its own outline, which pull the first fit. Returns false when too few points remain.
 constexpr int kRounds = 4;
-bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares) {
-    for (int round = 0; round < kRounds; ++round) {
+bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares,
+             int rounds = kRounds) {
+    for (int round = 0; round < rounds; ++round) {
         if (points.size() < 3) return false;
         cv::Point2d c(0, 0);
         for (const auto& p : points) c += p;
@@ -45,7 +46,7 @@ bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares) {
         const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
         line.point = c;
         line.normal = cv::Point2d(-std::sin(angle), std::cos(angle));
-        if (round == kRounds - 1) break;
+        if (round == rounds - 1) break;
         std::vector<double> residuals;
         residuals.reserve(points.size());
         for (const auto& p : points) residuals.push_back(std::abs((p - c).dot(line.normal)));
@@ -240,7 +241,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
                     b(points.begin() + half, points.end());
                 Line la, lb;
                 double unused;
-                if (fitLine(a, la, unused) && fitLine(b, lb, unused)) {
+                if (fitLine(a, la, unused, 1) && fitLine(b, lb, unused, 1)) {
                     const double gap = std::max(std::abs((lb.point - la.point).dot(la.normal)),
                                                 std::abs((la.point - lb.point).dot(lb.normal)));
                     if (gap > params.maxBend) return out;

@@ -82,46 +82,37 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     const std::vector<Quad> quads = findQuads(binary, grey.size(), _params.candidates);
     time.contours = millisecondsSince(t);
 
-    // 4. Sub-pixel corners at full resolution.
+    // 4. Largest first: sub-pixel corners at full resolution, then the pattern area sampled
+    // and matched against every pattern in every orientation. A quad inside the square of a
+    // marker already identified is a dark block of its pattern, never a marker of its own,
+    // and is not looked at further.
     std::vector<Candidate> candidates;
     candidates.reserve(quads.size());
+    std::vector<std::vector<cv::Point2f>> identified;
+    double identifyTime = 0;
     for (const Quad& quad : quads) {
-        RefinedQuad refined = refineCorners(grey, quad, _camera, _params.corners);
-        if (refined.ok) candidates.push_back(Candidate{refined, Match()});
-    }
-    result.candidates = static_cast<int>(candidates.size());
-    time.corners = millisecondsSince(t);
-
-    // 5. Sample each candidate's pattern area and find its best pattern and orientation.
-    for (Candidate& c : candidates) {
+        const cv::Point2f centre =
+            0.25f * (quad.corners[0] + quad.corners[1] + quad.corners[2] + quad.corners[3]);
+        bool inside = false;
+        for (const auto& square : identified)
+            inside = inside || (cv::pointPolygonTest(square, centre, false) > 0 &&
+                                cv::contourArea(square) > 2 * quad.area);
+        if (inside) continue;
+        Candidate c{refineCorners(grey, quad, _camera, _params.corners), Match()};
+        if (!c.corners.ok) continue;
+        const Clock::time_point sampling = Clock::now();
         const PatternSample sample = samplePattern(image, rgb, c.corners.observed, _params.match);
         if (sample.borderOk) c.match = identify(sample, c.corners);
+        if (c.match.pattern >= 0 && c.match.confidence >= _params.match.minConfidence)
+            identified.emplace_back(c.corners.observed.begin(), c.corners.observed.end());
+        identifyTime += std::chrono::duration<double, std::milli>(Clock::now() - sampling).count();
+        candidates.push_back(c);
     }
+    result.candidates = static_cast<int>(candidates.size());
+    time.corners = millisecondsSince(t) - identifyTime;
+    time.identify = identifyTime;
 
-    // 6. A candidate inside the square of an identified one is part of that marker's pattern
-    // (a dark block in it), never a marker of its own.
-    for (Candidate& inner : candidates) {
-        if (inner.match.pattern < 0) continue;
-        const std::vector<cv::Point2f> own(inner.corners.observed.begin(),
-                                           inner.corners.observed.end());
-        const double area = cv::contourArea(own);
-        cv::Point2d centre(0, 0);
-        for (const cv::Point2d& p : inner.corners.observed) centre += 0.25 * p;
-        for (const Candidate& outer : candidates) {
-            if (&outer == &inner || outer.match.pattern < 0 ||
-                outer.match.confidence < _params.match.minConfidence)
-                continue;
-            const std::vector<cv::Point2f> square(outer.corners.observed.begin(),
-                                                  outer.corners.observed.end());
-            if (cv::pointPolygonTest(square, cv::Point2f(centre), false) > 0 &&
-                cv::contourArea(square) > 2 * area) {
-                inner.match = Match();
-                break;
-            }
-        }
-    }
-
-    // 7. Each pattern goes to its best candidate, if that is confident enough.
+    // 5. Each pattern goes to its best candidate, if that is confident enough.
     std::vector<int> best(_matcher.size(), -1);
     for (size_t i = 0; i < candidates.size(); ++i) {
         const Match& m = candidates[i].match;
@@ -146,7 +137,7 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
         }
         result.detections.push_back(d);
     }
-    time.identify = millisecondsSince(t);
+    time.identify += millisecondsSince(t);
     time.total = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
 
     if (!_params.debugFolder.empty()) writeDebugImages(grey, binary, quads, result);

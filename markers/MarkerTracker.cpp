@@ -10,7 +10,7 @@ MarkerTracker::MarkerTracker(const TrackerParameters& params)
 void MarkerTracker::setCamera(const osgART::CameraParameters& camera) {
     _detector.setCamera(camera);
     // Poses from another camera are no start for the next fit.
-    for (Model& m : _markers) m.state.valid = false;
+    for (Model& m : _markers) m.state.valid = false, m.missed = 1 << 20;
 }
 
 int MarkerTracker::loadPattern(const std::string& path, std::string* error) {
@@ -82,6 +82,10 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     TrackedMarker& state = model.state;
     const bool hadPose = state.valid;
     state.valid = false;
+    // Lost a moment ago: still looked for where it was last seen (a finger may have hidden
+    // it for a few frames), with the lower confidence, but no longer moving on.
+    const bool recent = hadPose || model.missed <= _params.coastFrames;
+    model.missed = std::min(model.missed + 1, 1 << 20);
 
     // Correspondences of every member seen: model corners against observed and ideal corners.
     std::vector<cv::Point3d> corners;
@@ -104,10 +108,11 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     std::optional<Detection> near;
     auto expected = [&]() {
         std::array<cv::Point2d, 4> at;
-        for (int k = 0; k < 4; ++k) at[k] = state.corners[k] + model.cornerMotion[k];
+        for (int k = 0; k < 4; ++k)
+            at[k] = state.corners[k] + (hadPose ? model.cornerMotion[k] : cv::Point2d(0, 0));
         return at;
     };
-    if (corners.empty() && hadPose && !model.multi &&
+    if (corners.empty() && recent && !model.multi &&
         (near = _detector.findNear(_last, image, rgb, expected(), model.members[0].pattern))) {
         for (int k = 0; k < 4; ++k) {
             corners.push_back(model.members[0].corners[k]);
@@ -125,10 +130,11 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
                 side += 0.25 * cv::norm(observed[(k + 1) % 4] - observed[k]);
     }
     if (confidence < _params.acquireConfidence || near) {
-        if (!hadPose) return;
+        if (!recent) return;
         if (!model.multi) {
             const double reach = _params.keepReach * model.side + _params.keepSlackPx;
-            if (cv::norm(centre - (model.centre + model.motion)) > reach ||
+            const cv::Point2d ahead = model.centre + (hadPose ? model.motion : cv::Point2d(0, 0));
+            if (cv::norm(centre - ahead) > reach ||
                 std::abs(side - model.side) > _params.keepReach * model.side)
                 return;
         }
@@ -136,12 +142,15 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
 
     const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
     const cv::Matx33d k(in.fx, in.skew, in.cx, 0, in.fy, in.cy, 0, 0, 1);
-    const PoseFit drawing = fitPose(
-        corners, observed, k, hadPose ? &state.drawingCameraFromMarker : nullptr, _params.pose);
+    // The drawing pose differs from the metric one only by the lens's distortion of the
+    // corners: it starts from the metric pose and needs no closed-form solution of its own.
     const PoseFit metric =
-        fitPose(corners, ideal, k, hadPose ? &state.cameraFromMarker : nullptr, _params.pose);
+        fitPose(corners, ideal, k, recent ? &state.cameraFromMarker : nullptr, _params.pose);
+    const PoseFit drawing =
+        metric.ok ? polishPose(corners, observed, k, metric.cameraFromModel) : metric;
     if (!drawing.ok || !metric.ok) return;
     state.valid = true;
+    model.missed = 0;
     state.confidence = confidence;
     state.drawingCameraFromMarker = drawing.cameraFromModel;
     state.cameraFromMarker = metric.cameraFromModel;

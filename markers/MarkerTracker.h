@@ -35,6 +35,10 @@ struct TrackerParameters {
     /// tracked marker's name.
     double keepReach = 0.5;
     double keepSlackPx = 16.0;
+    /// For this many frames after a single marker is lost it is still looked for where it was
+    /// last seen, and found there at the lower confidence (see keepReach): a thumb moving over
+    /// its border may hide it for a frame or two.
+    int coastFrames = 10;
 };
 
 /// What the tracker knows about one registered marker after the latest frame.
@@ -106,6 +110,8 @@ class MarkerTracker {
         cv::Point2d centre, motion;
         std::array<cv::Point2d, 4> cornerMotion;
         double side = 0;
+        /// Frames since it was last valid; large when it never was.
+        int missed = 1 << 20;
         bool active = true;
         TrackedMarker state;
     };

@@ -130,10 +130,10 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
         longest = std::max(longest, side);
         out.shortestSide = std::min(out.shortestSide, side);
     }
-    // Samples per cell and axis: enough to see every pixel of the pattern area (half the
-    // marker's side), at least 2 so that small markers are averaged rather than aliased,
-    // at most 4.
-    const int n = std::clamp(static_cast<int>(std::ceil(0.5 * longest / kPatternSize)), 2, 4);
+    // Bilinear samples per cell and axis: one for every second pixel of the pattern area (half
+    // the marker's side), at least 2 so that small markers are averaged rather than aliased,
+    // at most 3.
+    const int n = std::clamp(static_cast<int>(std::ceil(0.25 * longest / kPatternSize)), 2, 3);
     const int perAxis = n * kPatternSize;
     int bgr[3];
     for (int row = 0; row < kPatternSize; ++row)

@@ -65,7 +65,7 @@ struct PatternSample {
 
 /// Samples the central half of the quad (inside the border) from an 8-bit image of 1, 3 or 4
 /// channels; `rgb` says the colour channels run R, G, B instead of B, G, R. Each cell averages
-/// 2 x 2 to 4 x 4 bilinear samples, more for larger markers.
+/// 2 x 2 to 3 x 3 bilinear samples, more for larger markers.
 PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& corners,
                             const MatchParameters& params);
 

@@ -64,6 +64,11 @@ struct PoseFit {
 PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Point2d>& image,
                 const cv::Matx33d& k, const Pose* previous, const PoseParameters& params);
 
+/// Polishes `start`, a pose already near the answer (another fit of nearly the same points),
+/// by Levenberg-Marquardt alone: no closed-form solution, no choice between ambiguous poses.
+PoseFit polishPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Point2d>& image,
+                   const cv::Matx33d& k, const Pose& start);
+
 /// The four corners UL, UR, LR, LL of a marker `width` wide centred at `center` in its frame.
 std::array<cv::Point3d, 4> squareCorners(double width, cv::Point2d center = {0, 0});
 

@@ -52,7 +52,7 @@ std::vector<Quad> findQuads(const BinaryImage& binary, cv::Size imageSize,
     std::vector<cv::Vec4i> hierarchy;
     // Two-level hierarchy: the top level holds the outer outline of every dark region (also
     // regions nested in holes of others); holes come second and are not wanted.
-    cv::findContours(binary.dark, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE);
+    cv::findContours(binary.dark, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
 
     const double s = binary.scale;
     const double offset = (s - 1.0) / 2.0;

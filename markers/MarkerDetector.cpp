@@ -157,7 +157,7 @@ std::optional<Detection> MarkerDetector::findNear(const DetectionResult& last, c
             return std::nullopt;
     }
     CornerParameters search = _params.corners;
-    search.searchRadius = std::max(search.searchRadius, 6.0);
+    search.searchRadius = std::max(search.searchRadius, 8.0);
     const RefinedQuad refined = refineCorners(last.grey, quad, _camera, search);
     if (!refined.ok) return std::nullopt;
     PatternSample sample = samplePattern(image, rgb, refined.observed, _params.match);

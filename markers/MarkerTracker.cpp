@@ -86,6 +86,7 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     // it for a few frames), with the lower confidence, but no longer moving on.
     const bool recent = hadPose || model.missed <= _params.coastFrames;
     model.missed = std::min(model.missed + 1, 1 << 20);
+    const double since = model.missed;  // frames since it was last valid, this one included
 
     // Correspondences of every member seen: model corners against observed and ideal corners.
     std::vector<cv::Point3d> corners;
@@ -103,17 +104,19 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         }
         confidence = std::max(confidence, d->confidence);
     }
-    // A single marker tracked in the previous frame and not found whole in this one may be
-    // partly hidden (a finger on its border): it is looked for where it is expected.
+    // A single marker tracked a moment ago and not found whole now may be partly hidden (a
+    // finger on its border): it is looked for where it would be had it kept moving as it did,
+    // then where it was last seen (a hand that stops or turns back).
     std::optional<Detection> near;
-    auto expected = [&]() {
-        std::array<cv::Point2d, 4> at;
-        for (int k = 0; k < 4; ++k)
-            at[k] = state.corners[k] + (hadPose ? model.cornerMotion[k] : cv::Point2d(0, 0));
-        return at;
-    };
-    if (corners.empty() && recent && !model.multi &&
-        (near = _detector.findNear(_last, image, rgb, expected(), model.members[0].pattern))) {
+    if (corners.empty() && recent && !model.multi) {
+        for (const double moving : {since, 0.0}) {
+            std::array<cv::Point2d, 4> at;
+            for (int k = 0; k < 4; ++k) at[k] = state.corners[k] + moving * model.cornerMotion[k];
+            near = _detector.findNear(_last, image, rgb, at, model.members[0].pattern);
+            if (near || model.cornerMotion == std::array<cv::Point2d, 4>{}) break;
+        }
+    }
+    if (near) {
         for (int k = 0; k < 4; ++k) {
             corners.push_back(model.members[0].corners[k]);
             observed.push_back(near->observed[k]);
@@ -133,7 +136,7 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         if (!recent) return;
         if (!model.multi) {
             const double reach = _params.keepReach * model.side + _params.keepSlackPx;
-            const cv::Point2d ahead = model.centre + (hadPose ? model.motion : cv::Point2d(0, 0));
+            const cv::Point2d ahead = model.centre + since * model.motion;
             if (cv::norm(centre - ahead) > reach ||
                 std::abs(side - model.side) > _params.keepReach * model.side)
                 return;
@@ -157,9 +160,10 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
     state.rmsError = metric.rmsError;
     if (!model.multi) {
         for (int k = 0; k < 4; ++k)
-            model.cornerMotion[k] = hadPose ? observed[k] - state.corners[k] : cv::Point2d(0, 0);
+            model.cornerMotion[k] =
+                recent ? (observed[k] - state.corners[k]) / since : cv::Point2d();
         state.corners = {observed[0], observed[1], observed[2], observed[3]};
-        model.motion = hadPose ? centre - model.centre : cv::Point2d(0, 0);
+        model.motion = recent ? (centre - model.centre) / since : cv::Point2d(0, 0);
         model.centre = centre;
         model.side = side;
     }

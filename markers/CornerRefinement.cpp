@@ -24,41 +24,59 @@ struct Line {
     cv::Point2d normal;  ///< unit normal
 };
 
-/// Total-least-squares line through `points`, dropping outliers and fitting again until none
+/// Buffers reused from side to side and candidate to candidate, so that refinement allocates
+/// nothing once they have grown; one set per thread, as detectors may run on several.
+struct Scratch {
+    std::vector<float> profile, dark, light;
+    std::vector<cv::Point2d> points, kept;
+    std::vector<double> blurs, residuals, sorted, own;
+    std::vector<std::array<float, 2>> levels;  // dark and light level of each edge point
+};
+
+Scratch& scratch() {
+    thread_local Scratch s;
+    return s;
+}
+
+/// Total-least-squares line through `n` points.
+void fitOnce(const cv::Point2d* points, size_t n, Line& line) {
+    cv::Point2d c(0, 0);
+    for (size_t i = 0; i < n; ++i) c += points[i];
+    c *= 1.0 / n;
+    double sxx = 0, sxy = 0, syy = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const cv::Point2d d = points[i] - c;
+        sxx += d.x * d.x;
+        sxy += d.x * d.y;
+        syy += d.y * d.y;
+    }
+    // The normal is the eigenvector of the smaller eigenvalue of the scatter matrix.
+    const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
+    line.point = c;
+    line.normal = cv::Point2d(-std::sin(angle), std::cos(angle));
+}
+
+/// Total-least-squares line through `s.points`, dropping outliers and fitting again until none
 /// is dropped (at most three times): a finger across part of a side gives a run of points on
 /// its own outline, which pull the first fit. Returns false when too few points remain.
 constexpr int kRounds = 4;
-bool fitLine(std::vector<cv::Point2d>& points, Line& line, double& sumSquares,
-             int rounds = kRounds) {
-    for (int round = 0; round < rounds; ++round) {
+bool fitLine(Scratch& s, Line& line, double& sumSquares) {
+    std::vector<cv::Point2d>& points = s.points;
+    for (int round = 0; round < kRounds; ++round) {
         if (points.size() < 3) return false;
-        cv::Point2d c(0, 0);
-        for (const auto& p : points) c += p;
-        c *= 1.0 / points.size();
-        double sxx = 0, sxy = 0, syy = 0;
-        for (const auto& p : points) {
-            const cv::Point2d d = p - c;
-            sxx += d.x * d.x;
-            sxy += d.x * d.y;
-            syy += d.y * d.y;
-        }
-        // The normal is the eigenvector of the smaller eigenvalue of the scatter matrix.
-        const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
-        line.point = c;
-        line.normal = cv::Point2d(-std::sin(angle), std::cos(angle));
-        if (round == rounds - 1) break;
-        std::vector<double> residuals;
-        residuals.reserve(points.size());
-        for (const auto& p : points) residuals.push_back(std::abs((p - c).dot(line.normal)));
-        std::vector<double> sorted = residuals;
-        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        const double limit = std::max(0.25, 3.0 * 1.4826 * sorted[sorted.size() / 2]);
-        std::vector<cv::Point2d> kept;
-        kept.reserve(points.size());
+        fitOnce(points.data(), points.size(), line);
+        if (round == kRounds - 1) break;
+        s.residuals.clear();
+        for (const auto& p : points)
+            s.residuals.push_back(std::abs((p - line.point).dot(line.normal)));
+        s.sorted.assign(s.residuals.begin(), s.residuals.end());
+        std::nth_element(s.sorted.begin(), s.sorted.begin() + s.sorted.size() / 2, s.sorted.end());
+        const double limit = std::max(0.25, 3.0 * 1.4826 * s.sorted[s.sorted.size() / 2]);
+        s.kept.clear();
         for (size_t i = 0; i < points.size(); ++i)
-            if (residuals[i] <= limit) kept.push_back(points[i]);
-        if (kept.size() == points.size()) break;
-        points.swap(kept);
+            if (s.residuals[i] <= limit) s.kept.push_back(points[i]);
+        if (s.kept.size() == points.size()) break;
+        points.swap(s.kept);
     }
     sumSquares = 0;
     for (const auto& p : points) {
@@ -157,10 +175,12 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
     const double maxX = grey.cols - 1.001, maxY = grey.rows - 1.001;
     constexpr double kStep = 0.5;
     const int passes = std::max(1, params.passes);
-    std::vector<float> profile;
-    std::vector<cv::Point2d> points;
-    std::vector<double> blurs;
-    std::vector<std::array<float, 2>> levels;  // dark and light level of each edge point
+    Scratch& s = scratch();
+    std::vector<float>& profile = s.profile;
+    std::vector<cv::Point2d>& points = s.points;
+    std::vector<double>& blurs = s.blurs;
+    std::vector<std::array<float, 2>>& levels = s.levels;
+    blurs.clear();
 
     for (int pass = 0; pass < passes; ++pass) {
         const bool last = pass == passes - 1;
@@ -213,7 +233,9 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             // level is off is not this edge (a thumb on it, or another marker beside it), and
             // its points, shifted by the other levels, would pull the line.
             if (!points.empty()) {
-                std::vector<float> dark, light;
+                std::vector<float>&dark = s.dark, &light = s.light;
+                dark.clear();
+                light.clear();
                 for (const auto& l : levels) dark.push_back(l[0]), light.push_back(l[1]);
                 std::nth_element(dark.begin(), dark.begin() + dark.size() / 2, dark.end());
                 std::nth_element(light.begin(), light.begin() + light.size() / 2, light.end());
@@ -227,7 +249,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             }
             if (static_cast<int>(points.size()) < std::max(3, count / 3)) return out;
             double ss = 0;
-            if (!fitLine(points, lines[side], ss)) return out;
+            if (!fitLine(s, lines[side], ss)) return out;
             // On the last pass the side must be backed along most of its length: a line held
             // by a short stretch (a finger over the rest, or another marker's edge) may be
             // pulled off the true side.
@@ -237,18 +259,16 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             // and the side bends.
             if (last && points.size() >= 8) {
                 const size_t half = points.size() / 2;
-                std::vector<cv::Point2d> a(points.begin(), points.begin() + half),
-                    b(points.begin() + half, points.end());
                 Line la, lb;
-                double unused;
-                if (fitLine(a, la, unused, 1) && fitLine(b, lb, unused, 1)) {
-                    const double gap = std::max(std::abs((lb.point - la.point).dot(la.normal)),
-                                                std::abs((la.point - lb.point).dot(lb.normal)));
-                    if (gap > params.maxBend) return out;
-                }
+                fitOnce(points.data(), half, la);
+                fitOnce(points.data() + half, points.size() - half, lb);
+                const double gap = std::max(std::abs((lb.point - la.point).dot(la.normal)),
+                                            std::abs((la.point - lb.point).dot(lb.normal)));
+                if (gap > params.maxBend) return out;
             }
             if (last) {
-                std::vector<double> own(blurs.begin() + blursBefore, blurs.end());
+                std::vector<double>& own = s.own;
+                own.assign(blurs.begin() + blursBefore, blurs.end());
                 std::nth_element(own.begin(), own.begin() + own.size() / 2, own.end());
                 out.sideBlur[side] = own.empty() ? 0.0 : own[own.size() / 2];
             }

@@ -151,6 +151,19 @@ PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
     bool planar = true;
     for (const auto& p : model) planar = planar && std::abs(p.z) < 1e-9;
 
+    // Last frame's pose polished onto this frame's corners: when it fits them to well within
+    // the ambiguity tolerance, it is the fit the choice below would keep (no other fit can be
+    // better by more than the tolerance, and none is nearer last frame's pose), so the
+    // closed-form solutions, their polish and the choice are skipped.
+    PoseFit fromPrevious;
+    if (previous && params.refine) {
+        fromPrevious.cameraFromModel = refinePose(model, image, k, *previous);
+        fromPrevious.rmsError = rmsReprojection(model, image, k, fromPrevious.cameraFromModel);
+        fromPrevious.ok = std::isfinite(fromPrevious.rmsError);
+        if (fromPrevious.ok && fromPrevious.rmsError < 0.5 * params.ambiguityTolerance)
+            return fromPrevious;
+    }
+
     std::vector<Pose> starts;
     try {
         std::vector<cv::Mat> rvecs, tvecs;
@@ -160,8 +173,7 @@ PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
     } catch (const cv::Exception&) {
         // Degenerate corners (collinear, coincident): no closed-form start.
     }
-    if (previous) starts.push_back(*previous);
-    if (starts.empty()) return out;
+    if (previous && !params.refine) starts.push_back(*previous);
 
     std::vector<PoseFit> fits;
     for (const Pose& start : starts) {
@@ -172,6 +184,7 @@ PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Poi
         fit.ok = std::isfinite(fit.rmsError);
         if (fit.ok) fits.push_back(fit);
     }
+    if (fromPrevious.ok) fits.push_back(fromPrevious);
     if (fits.empty()) return out;
 
     size_t best = 0;

@@ -51,11 +51,15 @@ std::array<float, N> coarseOf(const PatternImage& image) {
     return out;
 }
 
+/// Eight running sums instead of one: they do not wait on each other, and the compiler can
+/// put them in one vector register.
 template <size_t N>
 float dot(const std::array<float, N>& a, const std::array<float, N>& b) {
-    float s = 0;
-    for (size_t i = 0; i < N; ++i) s += a[i] * b[i];
-    return s;
+    static_assert(N % 8 == 0, "templates hold a multiple of 8 values");
+    float s[8] = {};
+    for (size_t i = 0; i < N; i += 8)
+        for (size_t l = 0; l < 8; ++l) s[l] += a[i + l] * b[i + l];
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
 }
 
 /// Maps unit-square coordinates (u along corner 0 -> 1, v along corner 0 -> 3) to the image.
@@ -98,23 +102,57 @@ inline void readPixel(const cv::Mat& image, bool rgb, int x, int y, int bgr[3]) 
     }
 }
 
-/// (B, G, R) at a sub-pixel position, interpolated bilinearly; false outside the image.
-inline bool readBilinear(const cv::Mat& image, bool rgb, cv::Point2d p, int bgr[3]) {
-    if (!(p.x >= 0 && p.y >= 0 && p.x <= image.cols - 1 && p.y <= image.rows - 1)) return false;
-    const int x0 = std::min(static_cast<int>(p.x), image.cols - 2);
-    const int y0 = std::min(static_cast<int>(p.y), image.rows - 2);
-    const int fx = static_cast<int>((p.x - x0) * 256), fy = static_cast<int>((p.y - y0) * 256);
-    int c[4][3];
-    readPixel(image, rgb, x0, y0, c[0]);
-    readPixel(image, rgb, x0 + 1, y0, c[1]);
-    readPixel(image, rgb, x0, y0 + 1, c[2]);
-    readPixel(image, rgb, x0 + 1, y0 + 1, c[3]);
+/// Adds the colour at a sub-pixel position, interpolated bilinearly, to `sum` (in the image's
+/// channel order) and returns true; false outside the image. `C` is the channel count.
+template <int C>
+inline bool addBilinear(const cv::Mat& image, double x, double y, int sum[3]) {
+    if (!(x >= 0 && y >= 0 && x <= image.cols - 1 && y <= image.rows - 1)) return false;
+    const int x0 = std::min(static_cast<int>(x), image.cols - 2);
+    const int y0 = std::min(static_cast<int>(y), image.rows - 2);
+    const int fx = static_cast<int>((x - x0) * 256), fy = static_cast<int>((y - y0) * 256);
+    const uchar* a = image.ptr<uchar>(y0) + x0 * C;
+    const uchar* b = a + image.step[0];
     for (int k = 0; k < 3; ++k) {
-        const int top = c[0][k] * (256 - fx) + c[1][k] * fx;
-        const int bottom = c[2][k] * (256 - fx) + c[3][k] * fx;
-        bgr[k] = (top * (256 - fy) + bottom * fy) >> 16;
+        const int ch = C == 1 ? 0 : k;
+        const int top = a[ch] * (256 - fx) + a[C + ch] * fx;
+        const int bottom = b[ch] * (256 - fx) + b[C + ch] * fx;
+        sum[k] += (top * (256 - fy) + bottom * fy) >> 16;
     }
     return true;
+}
+
+/// The pattern area's cells: each the mean of n x n bilinear samples spread evenly over it.
+/// The homography's numerators and denominator are linear in u, so along a row of samples
+/// they are stepped rather than recomputed.
+template <int C>
+void sampleCells(const cv::Mat& image, bool rgb, const SquareToImage& map, int n,
+                 PatternImage& out) {
+    const double* h = map.h;
+    const int perAxis = n * kPatternSize;
+    const double du = 0.5 / perAxis, u0 = 0.25 + 0.5 * du;
+    for (int row = 0; row < kPatternSize; ++row) {
+        int sums[kPatternSize][3] = {};
+        int counts[kPatternSize] = {};
+        for (int j = 0; j < n; ++j) {
+            const double v = 0.25 + 0.5 * (row * n + j + 0.5) / perAxis;
+            const double bx = h[1] * v + h[2], by = h[4] * v + h[5], bw = h[7] * v + h[8];
+            for (int col = 0; col < kPatternSize; ++col)
+                for (int i = 0; i < n; ++i) {
+                    const double u = u0 + (col * n + i) * du;
+                    const double w = h[6] * u + bw;
+                    if (addBilinear<C>(image, (h[0] * u + bx) / w, (h[3] * u + by) / w, sums[col]))
+                        ++counts[col];
+                }
+        }
+        for (int col = 0; col < kPatternSize; ++col) {
+            // Planes are stored B, G, R; 3- and 4-channel images in `rgb` order run R, G, B.
+            const bool swap = C > 1 && rgb;
+            for (int p = 0; p < 3; ++p) {
+                const int v = counts[col] ? sums[col][swap ? 2 - p : p] / counts[col] : 0;
+                out.at(p, row, col) = static_cast<uint8_t>(v);
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -134,23 +172,18 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
     // the marker's side), at least 2 so that small markers are averaged rather than aliased,
     // at most 3.
     const int n = std::clamp(static_cast<int>(std::ceil(0.25 * longest / kPatternSize)), 2, 3);
-    const int perAxis = n * kPatternSize;
+    switch (image.channels()) {
+        case 1:
+            sampleCells<1>(image, rgb, map, n, out.image);
+            break;
+        case 3:
+            sampleCells<3>(image, rgb, map, n, out.image);
+            break;
+        default:
+            sampleCells<4>(image, rgb, map, n, out.image);
+            break;
+    }
     int bgr[3];
-    for (int row = 0; row < kPatternSize; ++row)
-        for (int col = 0; col < kPatternSize; ++col) {
-            int sum[3] = {0, 0, 0};
-            int count = 0;
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i) {
-                    const double u = 0.25 + 0.5 * (col * n + i + 0.5) / perAxis;
-                    const double v = 0.25 + 0.5 * (row * n + j + 0.5) / perAxis;
-                    if (!readBilinear(image, rgb, map.point(u, v), bgr)) continue;
-                    for (int p = 0; p < 3; ++p) sum[p] += bgr[p];
-                    ++count;
-                }
-            for (int p = 0; p < 3; ++p)
-                out.image.at(p, row, col) = static_cast<uint8_t>(count ? sum[p] / count : 0);
-        }
 
     // Border check: 8 x 8 grid over the whole marker, its two outer rings lie in the border.
     int dark[48];

@@ -97,8 +97,9 @@ std::string baseName(const std::string& path) {
 }
 
 struct Series {
-    std::vector<double> grey, threshold, contours, corners, identify, pose, total;
-    void add(const quorv::markers::StageTimings& t) {
+    std::vector<double> grey, threshold, contours, corners, identify, pose, total, candidates;
+    void add(const quorv::markers::StageTimings& t, int refined) {
+        candidates.push_back(refined);
         grey.push_back(t.grey);
         threshold.push_back(t.threshold);
         contours.push_back(t.contours);
@@ -219,7 +220,7 @@ int main(int argc, char** argv) {
             }
             tracker.update(frame);
             const quorv::markers::DetectionResult& result = tracker.lastDetection();
-            series.add(result.timings);
+            series.add(result.timings, result.candidates);
             if (pass > 0) continue;
             ++frames;
             if (!result.detections.empty()) ++withDetection;
@@ -257,10 +258,11 @@ int main(int argc, char** argv) {
     std::fprintf(summary,
                  "frames %d (%dx%d), %zu runs, patterns %zu, frames with a detection %d\n"
                  "median ms: grey %.3f  threshold %.3f  contours %.3f  corners %.3f  identify %.3f"
-                 "  pose %.3f  total %.3f\n",
+                 "  pose %.3f  total %.3f\n"
+                 "median candidates refined per frame %.0f\n",
                  frames, size.width, size.height, series.total.size(), patterns.size(),
                  withDetection, median(series.grey), median(series.threshold),
                  median(series.contours), median(series.corners), median(series.identify),
-                 median(series.pose), median(series.total));
+                 median(series.pose), median(series.total), median(series.candidates));
     return 0;
 }

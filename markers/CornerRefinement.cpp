@@ -67,8 +67,13 @@ bool fitLine(Scratch& s, Line& line, double& sumSquares) {
         fitOnce(points.data(), points.size(), line);
         if (round == kRounds - 1) break;
         s.residuals.clear();
-        for (const auto& p : points)
+        double largest = 0;
+        for (const auto& p : points) {
             s.residuals.push_back(std::abs((p - line.point).dot(line.normal)));
+            largest = std::max(largest, s.residuals.back());
+        }
+        // The limit below is never under 0.25 px: points all that close keep every one.
+        if (largest <= 0.25) break;
         s.sorted.assign(s.residuals.begin(), s.residuals.end());
         std::nth_element(s.sorted.begin(), s.sorted.begin() + s.sorted.size() / 2, s.sorted.end());
         const double limit = std::max(0.25, 3.0 * 1.4826 * s.sorted[s.sorted.size() / 2]);
@@ -232,7 +237,15 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             // The border is dark and the paper light all along a side; a stretch where either
             // level is off is not this edge (a thumb on it, or another marker beside it), and
             // its points, shifted by the other levels, would pull the line.
-            if (!points.empty()) {
+            float darkLow = 255, darkHigh = 0, lightLow = 255, lightHigh = 0;
+            for (const auto& l : levels) {
+                darkLow = std::min(darkLow, l[0]), darkHigh = std::max(darkHigh, l[0]);
+                lightLow = std::min(lightLow, l[1]), lightHigh = std::max(lightHigh, l[1]);
+            }
+            // Every level lies within the spread of its kind from the median, and the slack is
+            // never under 12: levels spread less than that keep every point.
+            const bool even = darkHigh - darkLow <= 12.0f && lightHigh - lightLow <= 12.0f;
+            if (!points.empty() && !even) {
                 std::vector<float>&dark = s.dark, &light = s.light;
                 dark.clear();
                 light.clear();

@@ -60,7 +60,9 @@ struct PoseFit {
 /// Fits camera_from_model to `image` points (one per model point, at least 4) with the camera
 /// matrix `k` and no distortion. A planar model (all z = 0) is solved in closed form for both
 /// of its candidate poses; others by SQPnP. `previous`, when given, is last frame's pose: it is
-/// tried as a starting point and breaks the planar ambiguity (see PoseParameters).
+/// tried as a starting point and breaks the planar ambiguity (see PoseParameters). Polished from
+/// it first, a fit within half the ambiguity tolerance is returned without the closed-form
+/// solutions, which could not displace it.
 PoseFit fitPose(const std::vector<cv::Point3d>& model, const std::vector<cv::Point2d>& image,
                 const cv::Matx33d& k, const Pose* previous, const PoseParameters& params);
 

@@ -220,7 +220,7 @@ std::string crowd(double seconds) {
 TEST(TrackerAccuracy, MarkersInVisitorsHandsAreFoundWhereTheyAreAndNowhereElse) {
     std::vector<Row> rows = {
         // Each marker on its own, at a new random pose in every frame.
-        Row("clean, tilt 0-60", eachMarker("", 10, 1.0 / 30, 0, 60, 14, 240), 99.9, 0.06),
+        Row("clean, tilt 0-60", eachMarker("", 10, 1.0 / 30, 0, 60, 14, 240), 99.9, 0.05),
         Row("gradient, blur 1.2, noise 6",
             eachMarker("gradient 0.5 30\nblur 1.2\nnoise 6\n", 5, 0.3, 0, 60, 24, 240), 99.9, 0.15),
         Row("tilt 60-70", eachMarker("noise 2\n", 5, 1.0 / 30, 58, 72, 41, 260), 99.5, 0.3, 60, 70),

@@ -179,7 +179,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
     const double border = 0.25 * shortest;
     const double maxX = grey.cols - 1.001, maxY = grey.rows - 1.001;
     constexpr double kStep = 0.5;
-    const int passes = std::max(1, params.passes);
+    const int passes = std::max(1, params.passes) + (shortest < params.extraPassBelowPx ? 1 : 0);
     Scratch& s = scratch();
     std::vector<float>& profile = s.profile;
     std::vector<cv::Point2d>& points = s.points;

@@ -3,6 +3,23 @@
 #include <chrono>
 
 namespace quorv::markers {
+namespace {
+
+/// The centre of four corners and their mean side.
+struct Square {
+    cv::Point2d centre;
+    double side = 0;
+};
+
+template <class Corners>
+Square squareOf(const Corners& c) {
+    Square s;
+    for (int k = 0; k < 4; ++k)
+        s.centre += 0.25 * c[k], s.side += 0.25 * cv::norm(c[(k + 1) % 4] - c[k]);
+    return s;
+}
+
+}  // namespace
 
 MarkerTracker::MarkerTracker(const TrackerParameters& params)
     : _params(params), _detector(params.detector) {}
@@ -125,22 +142,16 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
         confidence = near->confidence;
     }
     if (corners.empty()) return;
-    cv::Point2d centre(0, 0);
-    double side = 0;
-    if (!model.multi) {
-        for (int k = 0; k < 4; ++k)
-            centre += 0.25 * observed[k],
-                side += 0.25 * cv::norm(observed[(k + 1) % 4] - observed[k]);
-    }
-    if (confidence < _params.acquireConfidence || near) {
-        if (!recent) return;
-        if (!model.multi) {
-            const double reach = _params.keepReach * model.side + _params.keepSlackPx;
-            const cv::Point2d ahead = model.centre + since * model.motion;
-            if (cv::norm(centre - ahead) > reach ||
-                std::abs(side - model.side) > _params.keepReach * model.side)
-                return;
-        }
+    // Below the acquiring confidence, or found only by looking where it was expected: kept only
+    // if tracked a moment ago and still near where it was expected.
+    const bool weak = confidence < _params.acquireConfidence || near;
+    if (weak && !recent) return;
+    if (weak && !model.multi) {
+        const Square now = squareOf(observed), last = squareOf(state.corners);
+        const cv::Point2d ahead = last.centre + since * squareOf(model.cornerMotion).centre;
+        if (cv::norm(now.centre - ahead) > _params.keepReach * last.side + _params.keepSlackPx ||
+            std::abs(now.side - last.side) > _params.keepReach * last.side)
+            return;
     }
 
     const osgART::CameraParameters::Intrinsics in = _detector.camera().intrinsics();
@@ -163,9 +174,6 @@ void MarkerTracker::fit(Model& model, const std::vector<const Detection*>& byPat
             model.cornerMotion[k] =
                 recent ? (observed[k] - state.corners[k]) / since : cv::Point2d();
         state.corners = {observed[0], observed[1], observed[2], observed[3]};
-        model.motion = recent ? (centre - model.centre) / since : cv::Point2d(0, 0);
-        model.centre = centre;
-        model.side = side;
     }
 }
 

@@ -104,12 +104,9 @@ class MarkerTracker {
         };
         std::vector<Member> members;
         bool multi = false;
-        /// Single markers: the corners' centre and mean side in the previous frame, and how far
-        /// the centre and each corner moved from the frame before (zero after a first
-        /// sighting).
-        cv::Point2d centre, motion;
+        /// Single markers: how far each corner moved per frame up to the last sighting (zero
+        /// after a first sighting); the corners themselves are in `state.corners`.
         std::array<cv::Point2d, 4> cornerMotion;
-        double side = 0;
         /// Frames since it was last valid; large when it never was.
         int missed = 1 << 20;
         bool active = true;

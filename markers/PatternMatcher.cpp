@@ -239,11 +239,12 @@ PatternImage softened(const PatternImage& image, double sigma, double sigmaRows 
 }
 
 /// The best block of `blocks` for the sample `x` (not yet normalised). The blocks run pattern
-/// by pattern, orientation by orientation, softness by softness.
+/// by pattern, orientation by orientation, then through the first `levels` softnesses of
+/// kSoftSigmas; those softer than `softest` are skipped.
 template <size_t N>
 Match bestBlock(std::array<float, N> x, const std::vector<std::array<float, N>>& blocks,
-                double minDeviation, double softest) {
-    constexpr int levels = static_cast<int>(std::size(kSoftSigmas));
+                double minDeviation, double softest,
+                int levels = static_cast<int>(std::size(kSoftSigmas))) {
     Match best;
     const double length = normalise(x);
     if (length / std::sqrt(double(N)) < minDeviation) return best;
@@ -287,12 +288,9 @@ Match PatternMatcher::matchSmeared(const PatternImage& sample, const MatchParame
                                    double sigmaCols, double sigmaRows) const {
     std::vector<std::array<float, kPatternValues>> blocks;
     blocks.reserve(_sharp.size());
-    for (const PatternImage& block : _sharp) {
-        // One entry per softness level keeps bestBlock's index arithmetic.
+    for (const PatternImage& block : _sharp)
         addNormalised(blocks, colourOf(softened(block, sigmaCols, sigmaRows)));
-        for (size_t level = 1; level < std::size(kSoftSigmas); ++level) blocks.push_back({});
-    }
-    return bestBlock(colourOf(sample), blocks, params.minSampleDeviation, 0.0);
+    return bestBlock(colourOf(sample), blocks, params.minSampleDeviation, 0.0, 1);
 }
 
 Match PatternMatcher::match(const PatternImage& sample, const MatchParameters& params,

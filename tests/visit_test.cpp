@@ -255,11 +255,11 @@ TEST(VisitTest, AWholeVisitMatchesItsRecording) {
     }
     {
         SCOPED_TRACE("the phrase");
-        SDL_AudioSpec spec;
+        SDL_AudioSpec format;
         Uint8* wav = nullptr;
         Uint32 size = 0;
         ASSERT_TRUE(
-            SDL_LoadWAV((kExhibit + "sounds_Tovarin/frase.wav").c_str(), &spec, &wav, &size));
+            SDL_LoadWAV((kExhibit + "sounds_Tovarin/frase.wav").c_str(), &format, &wav, &size));
         std::vector<int16_t> phrase((int16_t*)wav, (int16_t*)(wav + size));
         for (int16_t& sample : phrase) sample = int16_t(sample * kVolume / 128);
         SDL_FreeWAV(wav);

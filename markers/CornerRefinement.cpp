@@ -7,16 +7,25 @@
 namespace quorv::markers {
 namespace {
 
-/// Bilinear grey value at (x, y); the caller keeps (x, y) inside [0, cols-1] x [0, rows-1].
-inline float sampleBilinear(const cv::Mat& grey, double x, double y) {
-    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-    const int x1 = std::min(x0 + 1, grey.cols - 1), y1 = std::min(y0 + 1, grey.rows - 1);
-    const float fx = static_cast<float>(x - x0), fy = static_cast<float>(y - y0);
-    const uchar* r0 = grey.ptr<uchar>(y0);
-    const uchar* r1 = grey.ptr<uchar>(y1);
-    const float top = r0[x0] + fx * (r0[x1] - r0[x0]);
-    const float bottom = r1[x0] + fx * (r1[x1] - r1[x0]);
-    return top + fy * (bottom - top);
+/// Bilinear grey values at `n` points from `start` in steps of `step`; the caller keeps the
+/// first and last points inside [0, cols-1) x [0, rows-1), and with them every point between.
+/// Single precision is ample here (1e-4 px at 1280 px) and twice as fast as double.
+inline void sampleLine(const cv::Mat& grey, const cv::Point2d& start, const cv::Point2d& step,
+                       int n, float* out) {
+    const uchar* data = grey.data;
+    const size_t stride = grey.step;
+    const float x0 = static_cast<float>(start.x), y0 = static_cast<float>(start.y);
+    const float dx = static_cast<float>(step.x), dy = static_cast<float>(step.y);
+    for (int i = 0; i < n; ++i) {
+        const float x = x0 + dx * i, y = y0 + dy * i;
+        const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+        const float fx = x - ix, fy = y - iy;
+        const uchar* r0 = data + iy * stride + ix;
+        const uchar* r1 = r0 + stride;
+        const float top = r0[0] + fx * (r0[1] - r0[0]);
+        const float bottom = r1[0] + fx * (r1[1] - r1[0]);
+        out[i] = top + fy * (bottom - top);
+    }
 }
 
 struct Line {
@@ -205,8 +214,11 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
             const cv::Point2d dir = (b - a) * (1.0 / length);
             // Corners run clockwise on screen, so (dy, -dx) points out of the quad.
             const cv::Point2d normal(dir.y, -dir.x);
-            const int count = std::clamp(static_cast<int>(length / params.pointSpacing),
-                                         params.minPoints, params.maxPoints);
+            // The first pass only centres the later searches on the edge, to well within
+            // their radius: half as many points do that.
+            const int spread = pass == 0 ? 2 : 1;
+            const int count = std::clamp(static_cast<int>(length / params.pointSpacing) / spread,
+                                         params.minPoints, params.maxPoints / spread);
             points.clear();
             levels.clear();
             const size_t blursBefore = blurs.size();
@@ -219,10 +231,7 @@ RefinedQuad refineCorners(const cv::Mat& grey, const Quad& quad,
                 if (first.x < 0 || first.y < 0 || first.x > maxX || first.y > maxY || end.x < 0 ||
                     end.y < 0 || end.x > maxX || end.y > maxY)
                     continue;
-                for (int i = 0; i < samples; ++i) {
-                    const cv::Point2d p = first + normal * (i * kStep);
-                    profile[i] = sampleBilinear(grey, p.x, p.y);
-                }
+                sampleLine(grey, first, normal * kStep, samples, profile.data());
                 double position, blur;
                 float level[2];
                 if (!locateEdge(profile.data(), samples, -inward, kStep, params.minEdgeContrast,

@@ -197,6 +197,8 @@ struct SynthRenderer::PreparedMarker {
     int markerPx = 0;             ///< side of the marker (outer border edge) at level 0
     int marginPx = 0;             ///< white paper around it at level 0
     double widthMm = 0.0;
+    std::array<double, 4> rect{};      ///< the paper in the marker's plane: x0, y0, x1, y1, mm
+    cv::Matx33d paperFromMarker;       ///< plane point (mm) to level-0 texel position
     std::vector<PlanePicture> thumbs;  ///< one per finger of the script's marker
 };
 
@@ -289,6 +291,10 @@ std::unique_ptr<SynthRenderer> SynthRenderer::create(const SynthScript& script,
     if (!camera) return fail(why);
     std::vector<cv::Mat> images;
     for (const auto& m : script.markers) {
+        if (m.isBoard()) {
+            images.emplace_back();  // drawn by the renderer
+            continue;
+        }
         cv::Mat image = cv::imread(m.imagePath, cv::IMREAD_COLOR);
         if (image.empty()) return fail(m.imagePath + ": cannot read image of marker " + m.name);
         images.push_back(image);
@@ -374,6 +380,11 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
     for (size_t i = 0; i < _script.markers.size(); ++i) {
         const ScriptMarker& m = _script.markers[i];
         auto prepared = std::make_unique<PreparedMarker>();
+        if (m.isBoard()) {
+            prepareBoard(m, *prepared);
+            _markers.push_back(std::move(prepared));
+            continue;
+        }
         cv::Mat image = i < markerImages.size() ? markerImages[i] : cv::Mat();
         if (image.empty()) image = cv::Mat(64, 64, CV_8UC3, cv::Scalar::all(128));
         if (image.channels() == 1) cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
@@ -399,6 +410,11 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
         cv::Mat paper;
         cv::cvtColor(image, paper, cv::COLOR_BGR2BGRA);
         prepared->levels = pyramid(paper);
+        const double w = m.widthMm, n = prepared->markerPx;
+        const double half = w / 2.0 + prepared->marginPx * w / prepared->markerPx;
+        prepared->rect = {-half, -half, half, half};
+        prepared->paperFromMarker =
+            cv::Matx33d(n / w, 0, n / 2 + g - 0.5, 0, -n / w, n / 2 + g - 0.5, 0, 0, 1);
         for (size_t f = 0; f < m.fingers.size(); ++f) {
             // Each thumb's tone depends on the seed and on which marker and finger it is.
             cv::RNG rng(0x7b0u + 7919u * _script.seed + 131u * unsigned(i) + unsigned(f));
@@ -410,6 +426,29 @@ SynthRenderer::SynthRenderer(SynthScript script, const osgART::CameraParameters&
 }
 
 SynthRenderer::~SynthRenderer() = default;
+
+void SynthRenderer::prepareBoard(const ScriptMarker& m, PreparedMarker& out) const {
+    // Squares of up to 64 texels, the longer side of the board at most 1024 texels; the top-left
+    // square is black.
+    const int cols = m.boardCols + 1, rows = m.boardRows + 1;
+    const int square = std::max(4, std::min(64, 1024 / std::max(cols, rows)));
+    const double k = square / m.squareMm;  // texels per mm
+    const int g = static_cast<int>(std::lround(m.margin() * k));
+    cv::Mat paper(rows * square + 2 * g, cols * square + 2 * g, CV_8UC4, cv::Scalar::all(255));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            if ((r + c) % 2 == 0)
+                paper(cv::Rect(g + c * square, g + r * square, square, square))
+                    .setTo(cv::Scalar(0, 0, 0, 255));
+    out.levels = pyramid(paper);
+    out.markerPx = cols * square;
+    out.marginPx = g;
+    out.widthMm = m.widthMm;
+    const double hx = m.halfWidth() + g / k, hy = m.halfHeight() + g / k;
+    out.rect = {-hx, -hy, hx, hy};
+    out.paperFromMarker = cv::Matx33d(k, 0, cols * square / 2.0 + g - 0.5, 0, -k,
+                                      rows * square / 2.0 + g - 0.5, 0, 0, 1);
+}
 
 bool SynthRenderer::project(const std::array<double, 3>& p, double& u, double& v) const {
     const auto& m = _camera.mat;
@@ -430,11 +469,7 @@ cv::Mat SynthRenderer::render(int frameIndex) const {
         if (!p.shown) continue;
         const PreparedMarker& marker = *_markers[i];
         const auto pose = p.cameraFromMarker();
-        const double w = marker.widthMm, half = w / 2.0 + marker.marginPx * w / marker.markerPx;
-        const double n = marker.markerPx, g = marker.marginPx;
-        const cv::Matx33d paperFromMarker(n / w, 0, n / 2 + g - 0.5, 0, -n / w, n / 2 + g - 0.5, 0,
-                                          0, 1);
-        drawPlane(frame, marker.levels, pose, {-half, -half, half, half}, paperFromMarker);
+        drawPlane(frame, marker.levels, pose, marker.rect, marker.paperFromMarker);
         for (size_t f = 0; f < marker.thumbs.size(); ++f)
             if (_script.markers[i].fingers[f].activeAt(t))
                 drawPlane(frame, marker.thumbs[f].levels, pose, marker.thumbs[f].rect,
@@ -687,8 +722,8 @@ FrameTruth::Marker SynthRenderer::markerTruth(const ScriptMarker& marker,
     FrameTruth::Marker out;
     out.name = marker.name;
     out.cameraFromMarker = pose;
-    const double h = marker.widthMm / 2.0;
-    const Point2 model[4] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};  // UL, UR, LR, LL
+    const double h = marker.halfWidth(), hy = marker.halfHeight();
+    const Point2 model[4] = {{-h, hy}, {h, hy}, {h, -hy}, {-h, -hy}};  // UL, UR, LR, LL
     bool inFront = true;
     std::vector<Point2> ideal;
     for (int i = 0; i < 4; ++i) {

@@ -62,6 +62,8 @@ class SynthRenderer {
     void drawPlane(cv::Mat& frame, const std::vector<cv::Mat>& levels,
                    const std::array<double, 12>& pose, const std::array<double, 4>& rect,
                    const cv::Matx33d& texFromMarker) const;
+    /// Draws a chessboard's paper for a board of the script.
+    void prepareBoard(const ScriptMarker& board, PreparedMarker& out) const;
     void drawClutter(cv::Mat& frame, int frameIndex) const;
     void applyEffects(cv::Mat& frame, int frameIndex) const;
     FrameTruth::Marker markerTruth(const ScriptMarker& marker, const std::array<double, 12>& pose,

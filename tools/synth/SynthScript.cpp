@@ -244,6 +244,20 @@ std::optional<SynthScript> SynthScript::parse(const std::string& text, const std
                     return fail("marker '" + marker.name + "' declared twice");
             script.markers.push_back(marker);
             continue;
+        } else if (command == "board") {
+            ScriptMarker board;
+            if (!in.word(board.name) || !in.integer(board.boardCols) ||
+                !in.integer(board.boardRows) || !in.number(board.squareMm) || board.boardCols < 2 ||
+                board.boardRows < 2 || board.boardCols > 100 || board.boardRows > 100 ||
+                board.squareMm <= 0)
+                return fail("board wants NAME COLS ROWS SQUARE_MM [margin MM], 2..100 corners");
+            board.widthMm = (board.boardCols + 1) * board.squareMm;
+            std::string option;
+            if (in.word(option) &&
+                (option != "margin" || !in.number(board.marginMm) || board.marginMm < 0))
+                return fail("board option must be margin MM (not negative)");
+            if (find(board.name)) return fail("marker '" + board.name + "' declared twice");
+            script.markers.push_back(board);
         } else if (command == "key") {
             std::string name;
             Keyframe key;
@@ -293,6 +307,7 @@ std::optional<SynthScript> SynthScript::parse(const std::string& text, const std
                 return fail(usage);
             ScriptMarker* marker = find(name);
             if (!marker) return fail("finger for undeclared marker '" + name + "'");
+            if (marker->isBoard()) return fail("fingers go on markers, not on boards");
             f.onCorner = kind == "corner";
             if (!f.onCorner) f.depth = marker->widthMm / 8.0;  // half the black border
             if (!(f.onCorner ? in.number(f.depth) : in.number(f.share)) ||

@@ -63,8 +63,23 @@ struct ScriptMarker {
     double marginMm = -1.0;      ///< white paper around the border; negative means width / 8
     std::vector<Keyframe> keys;  ///< sorted by time
     std::vector<Finger> fingers{};
+    /// A chessboard instead of a picture: boardCols × boardRows inner corners, squares of
+    /// squareMm; widthMm is then the width of its (boardCols + 1) squares. 0 = a marker.
+    int boardCols = 0;
+    int boardRows = 0;
+    double squareMm = 0.0;
 
-    double margin() const { return marginMm < 0.0 ? widthMm / 8.0 : marginMm; }
+    bool isBoard() const { return boardCols > 0; }
+    /// Half the width and half the height of the printed area (a marker's square, a board's
+    /// squares), mm.
+    double halfWidth() const { return widthMm / 2.0; }
+    double halfHeight() const {
+        return isBoard() ? (boardRows + 1) * squareMm / 2.0 : widthMm / 2.0;
+    }
+    /// White paper around the printed area: a marker's default is width / 8, a board's a square.
+    double margin() const {
+        return marginMm >= 0.0 ? marginMm : isBoard() ? squareMm : widthMm / 8.0;
+    }
     /// The marker's placement at time t (seconds). Before the first key it holds the first one,
     /// after the last it holds the last. A marker without keys is hidden.
     MarkerPlacement placementAt(double t) const;

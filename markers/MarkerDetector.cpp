@@ -61,6 +61,23 @@ Match MarkerDetector::identify(const PatternSample& sample, const RefinedQuad& c
     return m;
 }
 
+bool MarkerDetector::fullBorder(const cv::Mat& image, bool rgb, const RefinedQuad& corners,
+                                const Match& match) const {
+    const auto& q = corners.observed;
+    const std::array<double, 4> depths =
+        borderDepths(image, rgb, q, _matcher.block(match.pattern, match.dir));
+    for (int k = 0; k < 4; ++k) {
+        if (depths[k] < 0) continue;
+        // Depth from side k is measured across it, along the two sides that meet it.
+        const double across =
+            0.5 * (cv::norm(q[(k + 2) % 4] - q[(k + 1) % 4]) + cv::norm(q[k] - q[(k + 3) % 4]));
+        const double slack =
+            _params.match.borderSlackPx + _params.match.borderSlackBlur * corners.sideBlur[k];
+        if (std::abs(depths[k] - 0.25) * across > slack) return false;
+    }
+    return true;
+}
+
 DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
     DetectionResult result;
     StageTimings& time = result.timings;
@@ -103,6 +120,9 @@ DetectionResult MarkerDetector::detect(const cv::Mat& image, bool rgb) const {
         const Clock::time_point sampling = Clock::now();
         const PatternSample sample = samplePattern(image, rgb, c.corners.observed, _params.match);
         if (sample.borderOk) c.match = identify(sample, c.corners);
+        if (c.match.pattern >= 0 && c.match.confidence < _params.match.fullBorderBelow &&
+            !fullBorder(image, rgb, c.corners, c.match))
+            c.match = Match();
         if (c.match.pattern >= 0 && c.match.confidence >= _params.match.minConfidence)
             identified.emplace_back(c.corners.observed.begin(), c.corners.observed.end());
         identifyTime += std::chrono::duration<double, std::milli>(Clock::now() - sampling).count();
@@ -163,7 +183,8 @@ std::optional<Detection> MarkerDetector::findNear(const DetectionResult& last, c
     PatternSample sample = samplePattern(image, rgb, refined.observed, _params.match);
     const Match m =
         _matcher.match(sample.image, _params.match, sample.shortestSide, refined.edgeBlur);
-    if (m.pattern != pattern || m.dir != 0 || m.confidence < _params.match.minConfidence)
+    if (m.pattern != pattern || m.dir != 0 || m.confidence < _params.match.minConfidence ||
+        (m.confidence < _params.match.fullBorderBelow && !fullBorder(image, rgb, refined, m)))
         return std::nullopt;
     Detection d;
     d.pattern = pattern;

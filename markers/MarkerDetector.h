@@ -100,6 +100,10 @@ class MarkerDetector {
     /// The best pattern for a sampled candidate (see PatternMatcher), smeared templates
     /// included when its edges say it moved.
     Match identify(const PatternSample& sample, const RefinedQuad& corners) const;
+    /// Whether a candidate identified as `match` shows its border's full width on every side
+    /// where that can be seen (see MatchParameters::fullBorderBelow).
+    bool fullBorder(const cv::Mat& image, bool rgb, const RefinedQuad& corners,
+                    const Match& match) const;
     void writeDebugImages(const cv::Mat& grey, const BinaryImage& binary,
                           const std::vector<Quad>& quads, const DetectionResult& result) const;
 

@@ -216,6 +216,96 @@ PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& c
     return out;
 }
 
+std::array<double, 4> borderDepths(const cv::Mat& image, bool rgb, const QuadCorners& corners,
+                                   const PatternImage& block) {
+    (void)rgb;  // the three channels are averaged, in whatever order they run
+    const SquareToImage map(corners);
+    // Template grey levels, and the level halfway between its darkest and lightest cells.
+    std::array<int, kCells> grey;
+    int lo = 255 * 3, hi = 0;
+    for (int c = 0; c < kCells; ++c) {
+        grey[c] = block.values[c] + block.values[kCells + c] + block.values[2 * kCells + c];
+        lo = std::min(lo, grey[c]), hi = std::max(hi, grey[c]);
+    }
+    const int middle = (lo + hi) / 2;
+    auto light = [&](int row, int col) { return grey[row * kPatternSize + col] > middle; };
+    // Grey level at unit-square position (u, v); negative outside the image.
+    auto level = [&](double u, double v) {
+        const cv::Point2d p = map.point(u, v);
+        int sum[3] = {0, 0, 0};
+        bool inside = false;
+        switch (image.channels()) {
+            case 1:
+                inside = addBilinear<1>(image, p.x, p.y, sum);
+                break;
+            case 3:
+                inside = addBilinear<3>(image, p.x, p.y, sum);
+                break;
+            default:
+                inside = addBilinear<4>(image, p.x, p.y, sum);
+                break;
+        }
+        return inside ? (sum[0] + sum[1] + sum[2]) / 3.0 : -1.0;
+    };
+    constexpr double kFrom = 0.125, kTo = 0.28125, kStep = 1.0 / 128;
+    constexpr int kSamples = static_cast<int>((kTo - kFrom) / kStep) + 1;
+    std::array<double, 4> depths{-1, -1, -1, -1};
+    std::vector<double> found;
+    for (int side = 0; side < 4; ++side) {
+        found.clear();
+        for (int i = 0; i < kPatternSize; ++i) {
+            // The two cells next to the border at place i along the side, in sample order:
+            // side 0 runs along row 0, side 1 down column 15, side 2 back along row 15, side 3
+            // up column 0.
+            const int k = side < 2 ? i : kPatternSize - 1 - i;
+            const int r0 = side == 0   ? 0
+                           : side == 2 ? 15
+                                       : k,
+                      c0 = side == 3   ? 0
+                           : side == 1 ? 15
+                                       : k;
+            const int r1 = side == 0   ? 1
+                           : side == 2 ? 14
+                                       : k,
+                      c1 = side == 3   ? 1
+                           : side == 1 ? 14
+                                       : k;
+            if (!light(r0, c0) || !light(r1, c1)) continue;
+            const double along = 0.25 + (k + 0.5) / (2.0 * kPatternSize);
+            // Unit-square position at `depth` into the quad from this side.
+            auto at = [&](double depth) {
+                switch (side) {
+                    case 0:
+                        return level(along, depth);
+                    case 1:
+                        return level(1 - depth, along);
+                    case 2:
+                        return level(along, 1 - depth);
+                    default:
+                        return level(depth, along);
+                }
+            };
+            double profile[kSamples];
+            bool inside = true;
+            for (int j = 0; j < kSamples && inside; ++j)
+                inside = (profile[j] = at(kFrom + j * kStep)) >= 0;
+            if (!inside || profile[kSamples - 1] - profile[0] < 20) continue;
+            // The last crossing of the level halfway between the border (at kFrom) and the
+            // pattern's light cell (at kTo).
+            const double half = 0.5 * (profile[0] + profile[kSamples - 1]);
+            int j = kSamples - 1;
+            while (j > 0 && profile[j - 1] > half) --j;
+            if (j == 0) continue;
+            const double f = (half - profile[j - 1]) / (profile[j] - profile[j - 1]);
+            found.push_back(kFrom + (j - 1 + f) * kStep);
+        }
+        if (found.size() < 3) continue;
+        std::nth_element(found.begin(), found.begin() + found.size() / 2, found.end());
+        depths[side] = found[found.size() / 2];
+    }
+    return depths;
+}
+
 namespace {
 
 /// A copy of the template as a camera with a soft lens would see it: blurred by a Gaussian of
@@ -269,6 +359,10 @@ void addNormalised(std::vector<T>& to, T v) {
 }
 
 }  // namespace
+
+const PatternImage& PatternMatcher::block(int pattern, int dir) const {
+    return _sharp[4 * pattern + dir];
+}
 
 int PatternMatcher::add(const Pattern& pattern) {
     for (int k = 0; k < 4; ++k) {

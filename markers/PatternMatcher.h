@@ -47,6 +47,17 @@ struct MatchParameters {
     double smearedBelow = 0.85;
     double smearedFromPx = 0.8;
     double smearScale = 1.0;
+    /// Candidates that correlate below `fullBorderBelow` must show the border's full width on
+    /// every side where the pattern is light next to it: the border's inner edge a quarter of
+    /// the way in, within `borderSlackPx` plus `borderSlackBlur` times the blur measured across
+    /// that side (pixels; see borderDepths). A marker partly under another marker's paper gives
+    /// a quad whose side runs along the paper's edge, inside its own: its border there looks
+    /// too thin, its corners are pulled in by as much, and its pattern, sampled off, matches
+    /// weakly. Markers seen whole end their border within 0.5 px of a quarter, and within 1.5
+    /// times the blur across a side when waved.
+    double fullBorderBelow = 0.8;
+    double borderSlackPx = 1.2;
+    double borderSlackBlur = 1.5;
 };
 
 /// Where in the image the candidate is: four corners, clockwise on screen, in observed
@@ -69,6 +80,16 @@ struct PatternSample {
 PatternSample samplePattern(const cv::Mat& image, bool rgb, const QuadCorners& corners,
                             const MatchParameters& params);
 
+/// Where the black border ends on each side of the quad (side k runs from corner k to k + 1),
+/// as a share of the quad's width from that side: 0.25 on a marker seen whole. Measured where
+/// the template `block` (in the quad's orientation, as matched) has light cells next to the
+/// border, as the median crossing of the level halfway between the border and those cells; -1
+/// for a side with fewer than three such places. A side that runs along the edge of something
+/// covering the marker's border (another marker's paper) lies inside the true side, and there
+/// the border ends too soon.
+std::array<double, 4> borderDepths(const cv::Mat& image, bool rgb, const QuadCorners& corners,
+                                   const PatternImage& block);
+
 /// The best pattern and orientation for one sample.
 struct Match {
     /// Index of the pattern in the matcher, or -1 when nothing correlates positively.
@@ -85,6 +106,8 @@ class PatternMatcher {
     /// Adds a pattern; returns its index.
     int add(const Pattern& pattern);
     int size() const { return _patterns; }
+    /// The template of `pattern` in orientation block `dir`, as loaded.
+    const PatternImage& block(int pattern, int dir) const;
 
     /// The best (pattern, orientation) for `sample` over every pattern and block; ties keep the
     /// first. Applies no minimum confidence. `shortestSide` is the candidate's, in pixels, and

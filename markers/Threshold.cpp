@@ -72,6 +72,66 @@ void meanThreshold(const cv::Mat& src, cv::Mat& dark, int block, int delta) {
     }
 }
 
+/// meanThreshold with 16-bit sums, eight columns at a time, for blocks and offsets where they
+/// cannot overflow: window sums up to area x 255 and thresholds up to area x (255 + delta),
+/// both below 65536 (a 15 x 15 block with an offset from 0 to 36). The running totals along a
+/// row wrap around, but the difference of two is the window sum modulo 65536: the sum itself.
+/// OpenCV's plain + and - saturate on 16-bit lanes, so the wrapping forms are spelled out.
+bool meanThreshold16(const cv::Mat& src, cv::Mat& dark, int block, int delta) {
+    const int cols = src.cols, rows = src.rows, r = block / 2, area = block * block;
+    if (delta < 0 || area * (255 + delta) > 65535) return false;
+    dark.create(src.size(), CV_8U);
+    thread_local std::vector<ushort> column, total;
+    column.assign(cols, 0);
+    total.resize(cols + 2 * r + 1 + 8);
+    for (int k = -r; k <= r; ++k) {
+        const uchar* s = src.ptr<uchar>(std::clamp(k, 0, rows - 1));
+        for (int x = 0; x < cols; ++x) column[x] = static_cast<ushort>(column[x] + s[x]);
+    }
+    const cv::v_uint16x8 vHalf = cv::v_setall_u16(static_cast<ushort>((area - 1) / 2));
+    const cv::v_uint16x8 vArea = cv::v_setall_u16(static_cast<ushort>(area));
+    const cv::v_uint16x8 vDelta = cv::v_setall_u16(static_cast<ushort>(delta));
+    auto darkMask = [&](const uchar* s, int x) {
+        const cv::v_uint16x8 sum = cv::v_add_wrap(
+            cv::v_sub_wrap(cv::v_load(&total[x + block]), cv::v_load(&total[x])), vHalf);
+        const cv::v_uint16x8 v = cv::v_load_expand(s + x);
+        return sum >= cv::v_mul_wrap(cv::v_add_wrap(v, vDelta), vArea);
+    };
+    for (int y = 0; y < rows; ++y) {
+        ushort running = 0;
+        int i = 0;
+        ushort* t = total.data();
+        const ushort* c = column.data();
+        t[0] = 0;
+        for (; i < r; ++i) t[i + 1] = running = static_cast<ushort>(running + c[0]);
+        for (int x = 0; x < cols; ++x, ++i)
+            t[i + 1] = running = static_cast<ushort>(running + c[x]);
+        for (; i < cols + 2 * r; ++i)
+            t[i + 1] = running = static_cast<ushort>(running + c[cols - 1]);
+
+        const uchar* s = src.ptr<uchar>(y);
+        uchar* d = dark.ptr<uchar>(y);
+        int x = 0;
+        for (; x + 16 <= cols; x += 16)
+            cv::v_store(d + x, cv::v_pack(darkMask(s, x), darkMask(s, x + 8)));
+        const int half = (area - 1) / 2;
+        for (; x < cols; ++x)
+            d[x] = ushort(total[x + block] - total[x]) + half >= area * (s[x] + delta) ? 255 : 0;
+        if (y + 1 == rows) break;
+
+        const uchar* add = src.ptr<uchar>(std::min(y + r + 1, rows - 1));
+        const uchar* drop = src.ptr<uchar>(std::max(y - r, 0));
+        x = 0;
+        for (; x + 8 <= cols; x += 8) {
+            const cv::v_uint16x8 in = cv::v_load_expand(add + x), out = cv::v_load_expand(drop + x);
+            cv::v_store(&column[x],
+                        cv::v_sub_wrap(cv::v_add_wrap(cv::v_load(&column[x]), in), out));
+        }
+        for (; x < cols; ++x) column[x] = static_cast<ushort>(column[x] + add[x] - drop[x]);
+    }
+    return true;
+}
+
 }  // namespace
 
 BinaryImage threshold(const cv::Mat& grey, const ThresholdParameters& params) {
@@ -87,7 +147,9 @@ BinaryImage threshold(const cv::Mat& grey, const ThresholdParameters& params) {
         cv::threshold(work, out.dark, params.fixedLevel, 255, cv::THRESH_BINARY_INV);
     } else {
         const int block = std::max(3, params.blockSize | 1);
-        meanThreshold(work, out.dark, block, static_cast<int>(std::floor(params.offset)));
+        const int delta = static_cast<int>(std::floor(params.offset));
+        if (!meanThreshold16(work, out.dark, block, delta))
+            meanThreshold(work, out.dark, block, delta);
     }
     return out;
 }

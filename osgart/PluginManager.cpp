@@ -1,7 +1,5 @@
 #include "PluginManager.h"
 
-#include "Plugin.h"
-
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <sstream>
+
+#include "Plugin.h"
 
 namespace osgART {
 namespace {
@@ -53,7 +53,11 @@ std::vector<std::string> PluginManager::searchPath() {
         while (std::getline(list, folder, ':'))
             if (!folder.empty()) folders.push_back(folder);
     }
-    folders.push_back(executableFolder() + "/plugins");
+    const std::string here = executableFolder();
+    folders.push_back(here + "/plugins");
+#ifdef QUORV_INSTALLED_PLUGINS
+    folders.push_back(here + "/" QUORV_INSTALLED_PLUGINS);
+#endif
     return folders;
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <osg/Referenced>
-#include <osg/ref_ptr>
-
 #include <map>
 #include <mutex>
+#include <osg/Referenced>
+#include <osg/ref_ptr>
 #include <string>
 #include <vector>
 
@@ -14,10 +13,13 @@ namespace osgART {
 ///
 /// A plugin named N is the shared library "N.so". It is looked for, in order:
 ///  1. in each folder of the environment variable QUORV_PLUGIN_PATH (separated by ':');
-///  2. in the folder "plugins" beside the running executable.
+///  2. in the folder "plugins" beside the running executable (a build tree);
+///  3. in the installed plugin folder, found from the running executable's folder by the relative
+///     path QUORV_INSTALLED_PLUGINS (bin/ to lib/<multiarch>/quorv/plugins/), so an installed
+///     program finds its plugins under whatever prefix it was installed or unpacked.
 /// The first file found is loaded; a file that fails to load does not hide a later one.
 class PluginManager : public osg::Referenced {
-public:
+  public:
     /// The process-wide manager. `erase` true drops it (the next call makes a new one).
     static PluginManager* instance(bool erase = false);
 
@@ -35,10 +37,10 @@ public:
     /// What went wrong in the last failed `load`, for diagnostics.
     std::string lastError() const;
 
-protected:
+  protected:
     ~PluginManager() override = default;
 
-private:
+  private:
     mutable std::mutex _mutex;
     std::map<int, osg::ref_ptr<osg::Referenced>> _objects;
     int _nextId = 0;

@@ -142,7 +142,7 @@ bool ExhibitRun::confirm(Confirm how) {
     if (how == Confirm::Click)  // the button runs along the bottom of the notice
         shell(x + "mousemove --sync " + std::to_string(box.x + box.width / 2) + " " +
               std::to_string(box.br().y - 12) + " click 1");
-    else
+    else if (how == Confirm::Return)
         shell(x + "windowfocus --sync " + std::to_string(_notice) + " key Return");
     // The viewer's window comes up once the exhibit is set up.
     until([&] { return (_viewer = findWindow(_display, viewer).first) || !running(); }, 20s, 50ms);

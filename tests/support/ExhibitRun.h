@@ -41,8 +41,9 @@ cv::Mat grab(const std::string& display, const cv::Rect& area);
 /// (x, y) shows camera pixel (x, y)). Killed when this goes, if it still runs.
 class ExhibitRun {
   public:
-    /// How the notice is confirmed on start (Later: by the test).
-    enum class Confirm { Later, Return, Click };
+    /// How the notice is confirmed on start (Later: by the test; Launcher: by the program's
+    /// launcher, the test waits for the notice and then the viewer).
+    enum class Confirm { Later, Return, Click, Launcher };
     /// Variables set on top of the run's defaults.
     using Environment = std::map<std::string, std::string>;
 
@@ -75,6 +76,8 @@ class ExhibitRun {
     /// Escape, then the exit status (-1 when the program did not end).
     int quit() { return press("Escape"), wait(); }
     bool running() const;
+    /// The process run, leader of a process group of its own.
+    int pid() const { return _pid; }
     /// The exit status (0-255, 128+signal when killed), or -1 when it did not end in `limit`.
     int wait(std::chrono::milliseconds limit = std::chrono::seconds(20)) const {
         return until([this] { return !running(); }, limit), _status;

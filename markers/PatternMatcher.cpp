@@ -140,8 +140,9 @@ void sampleCells(const cv::Mat& image, bool rgb, const SquareToImage& map, int n
             for (int col = 0; col < kPatternSize; ++col)
                 for (int i = 0; i < n; ++i) {
                     const double u = u0 + (col * n + i) * du;
-                    const double w = h[6] * u + bw;
-                    if (addBilinear<C>(image, (h[0] * u + bx) / w, (h[3] * u + by) / w, sums[col]))
+                    const double inverse = 1.0 / (h[6] * u + bw);
+                    if (addBilinear<C>(image, (h[0] * u + bx) * inverse, (h[3] * u + by) * inverse,
+                                       sums[col]))
                         ++counts[col];
                 }
         }

@@ -33,6 +33,112 @@ std::vector<cv::Point2d> imageGrid(int width, int height, int across = 33, int d
     return grid;
 }
 
+/// The classic form's free values: mat's fx, fy, cx, cy and the lens's x0, y0, f. Its fourth lens
+/// value s stays 1: it scales the ideal pixel's offset from (x0, y0), which mat's focal lengths
+/// and principal point already do, so a fit with s free has no single answer.
+using Classic = cv::Matx<double, 7, 1>;
+
+osgART::CameraParameters classicCamera(cv::Size size, const Classic& t) {
+    osgART::CameraParameters c;
+    c.xsize = size.width;
+    c.ysize = size.height;
+    c.model = osgART::CameraParameters::Model::Radial4;
+    c.mat = {{{t(0), 0.0, t(2), 0.0}, {0.0, t(1), t(3), 0.0}, {0.0, 0.0, 1.0, 0.0}}};
+    c.dist = {t(4), t(5), t(6), 1.0};
+    return c;
+}
+
+/// Found minus projected corners of one view (x, y interleaved), the board at pose (r, t).
+cv::Mat viewResiduals(const osgART::CameraParameters& camera, const cv::Vec3d& r,
+                      const cv::Vec3d& t, const std::vector<cv::Point3f>& points,
+                      const BoardView& view) {
+    cv::Matx33d R;
+    cv::Rodrigues(r, R);
+    cv::Mat out(int(2 * points.size()), 1, CV_64F);
+    for (size_t i = 0; i < points.size(); ++i) {
+        const cv::Vec3d X = R * cv::Vec3d(points[i].x, points[i].y, points[i].z) + t;
+        const cv::Point2d d = cv::Point2d(view.corners[i]) - pixelOf(camera, X / X[2]);
+        out.at<double>(int(2 * i)) = d.x;
+        out.at<double>(int(2 * i + 1)) = d.y;
+    }
+    return out;
+}
+
+/// Levenberg-Marquardt from the unknowns x (a column): `normal(x, A, g)` adds J'J to A and J'r to
+/// g, J being the Jacobian of the residuals r at x; `cost(x)` is r'r. The damping matters where a
+/// lens is nearly ideal: with f near 0 the distortion centre hardly changes anything and a plain
+/// Gauss-Newton step would send it far away. Returns where it settles, and there the cost.
+template <class Normal, class Cost>
+cv::Mat levenbergMarquardt(cv::Mat x, Normal normal, Cost cost, double* finalCost) {
+    double now = cost(x), lambda = 1e-3;
+    for (int iteration = 0; iteration < 100 && lambda < 1e8; ++iteration) {
+        cv::Mat A = cv::Mat::zeros(x.rows, x.rows, CV_64F), g = cv::Mat::zeros(x.rows, 1, CV_64F);
+        normal(x, A, g);
+        while (lambda < 1e8) {
+            cv::Mat damped = A.clone(), step;
+            for (int j = 0; j < x.rows; ++j)
+                damped.at<double>(j, j) += lambda * A.at<double>(j, j) + 1e-12;
+            cv::solve(damped, -g, step, cv::DECOMP_CHOLESKY);
+            const cv::Mat next = x + step;
+            const double then = cost(next);
+            if (then < now) {
+                const bool settled = now - then < 1e-12 * now;
+                x = next;
+                now = then;
+                lambda = settled ? 1e9 : std::max(1e-9, lambda / 10);
+                break;
+            }
+            lambda *= 10;
+        }
+    }
+    if (finalCost) *finalCost = now;
+    return x;
+}
+
+/// Levenberg-Marquardt on a few unknowns whose residuals all depend on all of them, with a
+/// numerical Jacobian.
+template <class Residuals>
+cv::Mat fitDense(const cv::Mat& x, Residuals residuals) {
+    auto normal = [&](const cv::Mat& at, cv::Mat& A, cv::Mat& g) {
+        const cv::Mat r = residuals(at);
+        cv::Mat J(r.rows, at.rows, CV_64F);
+        for (int j = 0; j < at.rows; ++j) {
+            cv::Mat moved = at.clone();
+            const double h = 1e-6 * std::max(1.0, std::abs(at.at<double>(j)));
+            moved.at<double>(j) += h;
+            const cv::Mat column = (residuals(moved) - r) / h;
+            column.copyTo(J.col(j));
+        }
+        A += J.t() * J;
+        g += J.t() * r;
+    };
+    auto cost = [&](const cv::Mat& at) { return cv::norm(residuals(at), cv::NORM_L2SQR); };
+    return levenbergMarquardt(x, normal, cost, nullptr);
+}
+
+/// The rays a camera puts at a grid of pixels covering its picture.
+struct RayGrid {
+    std::vector<cv::Point2d> pixels;
+    std::vector<cv::Vec3d> rays;
+
+    explicit RayGrid(const osgART::CameraParameters& camera)
+        : pixels(imageGrid(camera.xsize, camera.ysize)) {
+        for (const cv::Point2d& p : pixels) rays.push_back(rayOf(camera, p));
+    }
+    /// Where `camera` puts the rays, minus the pixels (x, y interleaved).
+    cv::Mat residuals(const osgART::CameraParameters& camera) const;
+};
+
+cv::Mat RayGrid::residuals(const osgART::CameraParameters& camera) const {
+    cv::Mat r(int(2 * pixels.size()), 1, CV_64F);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const cv::Point2d d = pixelOf(camera, rays[i]) - pixels[i];
+        r.at<double>(int(2 * i)) = d.x;
+        r.at<double>(int(2 * i + 1)) = d.y;
+    }
+    return r;
+}
+
 }  // namespace
 
 std::vector<cv::Point3f> Board::points() const {
@@ -202,68 +308,99 @@ double largestGap(const osgART::CameraParameters& reference,
 }
 
 osgART::CameraParameters fitClassic(const osgART::CameraParameters& camera) {
-    std::vector<cv::Point2d> pixels = imageGrid(camera.xsize, camera.ysize);
-    std::vector<cv::Vec3d> rays;
-    for (const cv::Point2d& p : pixels) rays.push_back(rayOf(camera, p));
-
+    const RayGrid grid(camera);
     const auto k = camera.intrinsics();
     // fx, fy, cx, cy, x0, y0, f: the distortion centre starts at the principal point, f at 0.
-    cv::Matx<double, 7, 1> x(k.fx, k.fy, k.cx, k.cy, k.cx, k.cy, 0.0);
-    auto model = [&camera](const cv::Matx<double, 7, 1>& t) {
-        osgART::CameraParameters c;
-        c.xsize = camera.xsize;
-        c.ysize = camera.ysize;
-        c.model = osgART::CameraParameters::Model::Radial4;
-        c.mat = {{{t(0), 0.0, t(2), 0.0}, {0.0, t(1), t(3), 0.0}, {0.0, 0.0, 1.0, 0.0}}};
-        c.dist = {t(4), t(5), t(6), 1.0};
+    const cv::Mat x = (cv::Mat_<double>(7, 1) << k.fx, k.fy, k.cx, k.cy, k.cx, k.cy, 0.0);
+    const cv::Size size(camera.xsize, camera.ysize);
+    return classicCamera(size, fitDense(x, [&](const cv::Mat& t) {
+                             return grid.residuals(classicCamera(size, Classic(t)));
+                         }));
+}
+
+osgART::CameraParameters fitClassic(const Calibration& solve, const ViewCollector& views,
+                                    Calibration* refined) {
+    const std::vector<cv::Point3f> points = views.board().points();
+    const int n = int(std::min(solve.rvecs.size(), views.views().size()));
+    const osgART::CameraParameters start = fitClassic(solve.brown9());
+    const auto k = start.intrinsics();
+    // The unknowns: the classic values (7), then each view's rvec and tvec (6 each).
+    cv::Mat x(7 + 6 * n, 1, CV_64F);
+    const double first[7] = {k.fx, k.fy, k.cx, k.cy, start.dist[0], start.dist[1], start.dist[2]};
+    for (int j = 0; j < 7; ++j) x.at<double>(j) = first[j];
+    for (int v = 0; v < n; ++v)
+        for (int j = 0; j < 3; ++j) {
+            x.at<double>(7 + 6 * v + j) = solve.rvecs[v][j];
+            x.at<double>(10 + 6 * v + j) = solve.tvecs[v][j];
+        }
+    auto classicAt = [&](const cv::Mat& at) {
+        return classicCamera(views.imageSize(), Classic(at.ptr<double>(0)));
+    };
+    auto residualsOf = [&](const cv::Mat& at, const osgART::CameraParameters& camera, int v) {
+        const double* p = at.ptr<double>(7 + 6 * v);
+        return viewResiduals(camera, {p[0], p[1], p[2]}, {p[3], p[4], p[5]}, points,
+                             views.views()[v]);
+    };
+    auto cost = [&](const cv::Mat& at) {
+        const osgART::CameraParameters camera = classicAt(at);
+        double sum = 0.0;
+        for (int v = 0; v < n; ++v) sum += cv::norm(residualsOf(at, camera, v), cv::NORM_L2SQR);
+        return sum;
+    };
+    // A view's residuals depend only on the classic values and its own pose, so each view adds a
+    // 13-column block of the numerical Jacobian to the normal equations.
+    auto normal = [&](const cv::Mat& at, cv::Mat& A, cv::Mat& g) {
+        const osgART::CameraParameters camera = classicAt(at);
+        for (int v = 0; v < n; ++v) {
+            const cv::Mat r = residualsOf(at, camera, v);
+            cv::Mat J(r.rows, 13, CV_64F);
+            int index[13];
+            for (int j = 0; j < 13; ++j) {
+                index[j] = j < 7 ? j : 6 * v + j;
+                cv::Mat moved = at.clone();
+                const double h = 1e-6 * std::max(1.0, std::abs(at.at<double>(index[j])));
+                moved.at<double>(index[j]) += h;
+                const cv::Mat column =
+                    (residualsOf(moved, j < 7 ? classicAt(moved) : camera, v) - r) / h;
+                column.copyTo(J.col(j));
+            }
+            const cv::Mat JtJ = J.t() * J, Jtr = J.t() * r;
+            for (int a = 0; a < 13; ++a) {
+                g.at<double>(index[a]) += Jtr.at<double>(a);
+                for (int b = 0; b < 13; ++b)
+                    A.at<double>(index[a], index[b]) += JtJ.at<double>(a, b);
+            }
+        }
+    };
+    double finalCost = 0.0;
+    x = levenbergMarquardt(x, normal, cost, &finalCost);
+    if (refined) {
+        *refined = solve;
+        refined->rvecs.resize(n);
+        refined->tvecs.resize(n);
+        for (int v = 0; v < n; ++v) {
+            const double* p = x.ptr<double>(7 + 6 * v);
+            refined->rvecs[v] = {p[0], p[1], p[2]};
+            refined->tvecs[v] = {p[3], p[4], p[5]};
+        }
+        refined->rms = n ? std::sqrt(finalCost / (n * points.size())) : 0.0;
+    }
+    return classicAt(x);
+}
+
+double lensGap(const osgART::CameraParameters& reference, const osgART::CameraParameters& other) {
+    const RayGrid grid(reference);
+    const auto k = other.intrinsics();
+    auto withMat = [&other](const cv::Mat& t) {
+        osgART::CameraParameters c = other;
+        c.mat = {{{t.at<double>(0), 0.0, t.at<double>(2), 0.0},
+                  {0.0, t.at<double>(1), t.at<double>(3), 0.0},
+                  {0.0, 0.0, 1.0, 0.0}}};
         return c;
     };
-    auto residuals = [&](const cv::Matx<double, 7, 1>& t) {
-        const osgART::CameraParameters c = model(t);
-        cv::Mat r(int(2 * pixels.size()), 1, CV_64F);
-        for (size_t i = 0; i < pixels.size(); ++i) {
-            const cv::Point2d d = pixelOf(c, rays[i]) - pixels[i];
-            r.at<double>(int(2 * i)) = d.x;
-            r.at<double>(int(2 * i + 1)) = d.y;
-        }
-        return r;
-    };
-    // Levenberg-Marquardt with a numerical Jacobian. The damping matters where the lens is
-    // nearly ideal: with f near 0 the distortion centre hardly changes anything and a plain
-    // Gauss-Newton step would send it far away.
-    cv::Mat r = residuals(x);
-    double cost = r.dot(r), lambda = 1e-3;
-    for (int iteration = 0; iteration < 50 && lambda < 1e8; ++iteration) {
-        cv::Mat J(r.rows, 7, CV_64F);
-        for (int j = 0; j < 7; ++j) {
-            cv::Matx<double, 7, 1> moved = x;
-            const double h = 1e-6 * std::max(1.0, std::abs(x(j)));
-            moved(j) += h;
-            cv::Mat column = (residuals(moved) - r) / h;
-            column.copyTo(J.col(j));
-        }
-        const cv::Mat A = J.t() * J, g = J.t() * r;
-        while (lambda < 1e8) {
-            cv::Mat damped = A.clone(), step;
-            for (int j = 0; j < 7; ++j)
-                damped.at<double>(j, j) += lambda * A.at<double>(j, j) + 1e-9;
-            cv::solve(damped, -g, step, cv::DECOMP_CHOLESKY);
-            cv::Matx<double, 7, 1> next = x;
-            for (int j = 0; j < 7; ++j) next(j) += step.at<double>(j);
-            const cv::Mat nr = residuals(next);
-            if (nr.dot(nr) < cost) {
-                x = next;
-                r = nr;
-                const bool settled = cost - nr.dot(nr) < 1e-12 * cost;
-                cost = nr.dot(nr);
-                lambda = std::max(1e-9, lambda / 10);
-                if (settled) lambda = 1e9;
-                break;
-            }
-            lambda *= 10;
-        }
-    }
-    return model(x);
+    const cv::Mat x = fitDense((cv::Mat_<double>(4, 1) << k.fx, k.fy, k.cx, k.cy),
+                               [&](const cv::Mat& t) { return grid.residuals(withMat(t)); });
+    return largestGap(reference, withMat(x));
 }
 
 std::string verdict(const ViewCollector& views, const Calibration* solve) {

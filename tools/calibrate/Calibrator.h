@@ -102,10 +102,24 @@ cv::Vec3d rayOf(const osgART::CameraParameters& camera, const cv::Point2d& pixel
 /// where `reference` and `other` put the same rays.
 double largestGap(const osgART::CameraParameters& reference, const osgART::CameraParameters& other);
 
+/// The largest distance (pixels) over the picture between the lens of `other` and that of
+/// `reference`: largestGap once `other`'s focal lengths and principal point (its mat) are those
+/// that bring it closest to `reference`. It tells how well one lens model follows another apart
+/// from the pinhole part, which focal length and principal point errors account for.
+double lensGap(const osgART::CameraParameters& reference, const osgART::CameraParameters& other);
+
 /// The classic 136-byte form that comes closest to `camera`: mat (fx, fy, cx, cy) and the
 /// classic lens (x0, y0, f; s = 1, which loses nothing as mat absorbs the scale) fitted together
 /// by Gauss-Newton to the rays of a grid covering the picture.
 osgART::CameraParameters fitClassic(const osgART::CameraParameters& camera);
+/// The classic 136-byte form fitted to the board corners found in the views: mat (fx, fy, cx, cy),
+/// the classic lens (x0, y0, f; s = 1 as above) and every view's board pose, by Levenberg-Marquardt
+/// from the solve's poses and the classic form closest to its lens. Fitted to what the camera saw,
+/// it follows the lens into the picture's corners, where the solve's own lens model may stray
+/// beyond the views. `refined`, if given, gets the solve with the fitted poses and, as rms, the
+/// fit's reprojection error.
+osgART::CameraParameters fitClassic(const Calibration& solve, const ViewCollector& views,
+                                    Calibration* refined = nullptr);
 
 /// Plain-words verdict: "good", or what to do to get a better calibration.
 std::string verdict(const ViewCollector& views, const Calibration* solve);

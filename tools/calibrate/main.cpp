@@ -26,7 +26,7 @@ const char* const kUsage =
     "  --camera N|PATH    the live camera, in a window (interactive)\n"
     "  --interactive      show a SOURCE in the window as if it were the live camera\n"
     "  -o PATH            the camera file (176 bytes) to write\n"
-    "  --classic PATH     also write the classic 136-byte form, fitted to the calibrated lens\n"
+    "  --classic PATH     also write the classic 136-byte form, fitted to the views\n"
     "  --size WxH         picture size asked of the live camera (default 640x480)\n"
     "Board options: --cols N --rows N (inner corners, default 9 x 6) --square-mm S (default 25)\n";
 
@@ -310,16 +310,20 @@ int main(int argc, char** argv) {
                 100.0 * views->coveredShare(), solve->largestTilt());
     std::printf("wrote %s (176 bytes)\n", output.c_str());
     if (!classic.empty()) {
-        const osgART::CameraParameters fitted = quorv::fitClassic(camFile);
+        quorv::Calibration refined;
+        const osgART::CameraParameters fitted = quorv::fitClassic(*solve, *views, &refined);
         if (!fitted.write(classic)) {
             std::fprintf(stderr, "quorv-calibrate: cannot write %s\n", classic.c_str());
             return 1;
         }
+        const auto k = fitted.intrinsics();
         std::printf(
-            "wrote %s (136 bytes): its lens model is within %.3f px of the calibrated one "
-            "over the whole picture; reprojection error %.3f px\n",
-            classic.c_str(), quorv::largestGap(camFile, fitted),
-            quorv::reprojectionRms(fitted, *solve, *views));
+            "wrote %s (136 bytes), fitted to the views: RMS reprojection error %.3f px; focal "
+            "lengths fx %.2f px, fy %.2f px; principal point (%.2f, %.2f) px; lens centre "
+            "(%.2f, %.2f) px, f %.3f; its lens is within %.3f px of the calibrated one over the "
+            "whole picture\n",
+            classic.c_str(), quorv::reprojectionRms(fitted, refined, *views), k.fx, k.fy, k.cx,
+            k.cy, fitted.dist[0], fitted.dist[1], fitted.dist[2], quorv::lensGap(camFile, fitted));
     }
     std::printf("verdict: %s\n", quorv::verdict(*views, &*solve).c_str());
     return 0;

@@ -20,6 +20,8 @@ packages=(
   ffmpeg espeak-ng sox python3
   # reading the text the program shows, in whole-program tests
   tesseract-ocr tesseract-ocr-spa
+  # the Debian package (cpack's shlibdeps, the package's check) and the kiosk launcher's helpers
+  dpkg-dev lintian x11-xserver-utils unclutter-xfixes
   # Windows shell, cross-compiled and run under wine
   mingw-w64 wine64 wine
 )

@@ -68,7 +68,9 @@ TEST(KioskTest, ComesBackAfterSigkillWithTheScreenKeptOnAndRestoredAfterEscape) 
         const auto killed = Clock::now();
         shell("kill -KILL " + first);
         std::string next;
-        until([&] { return !(next = shell(program)).empty() && next != first; }, 10s, 10ms);
+        ASSERT_TRUE(
+            until([&] { return !(next = shell(program)).empty() && next != first; }, 10s, 10ms))
+            << "not started again";
         const auto back = Clock::now();
         kiosk.confirm(Confirm::Launcher);
         const auto ms = [&](Clock::time_point t) {

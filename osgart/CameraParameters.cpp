@@ -180,16 +180,16 @@ void CameraParameters::idealFromObserved(double ox, double oy, double& ix, doubl
             iy = y0;
             return;
         }
-        // Solve z·(1 − p·z²) = q for the scaled ideal radius z, starting from z = q.
+        // Solve z·(1 − p·z²) = q for the scaled ideal radius z, starting from z = q; the
+        // offset from the centre is scaled by z / q once, at the end.
         double z = q;
         for (int i = 0; i < 3; ++i) {
-            const double next = z - (z * (1.0 - p * z * z) - q) / (1.0 - 3.0 * p * z * z);
-            ux *= next / z;
-            uy *= next / z;
-            z = next;
+            const double zz = z * z;
+            z -= (z * (1.0 - p * zz) - q) / (1.0 - 3.0 * p * zz);
         }
-        ix = x0 + ux / s;
-        iy = y0 + uy / s;
+        const double scale = z / (q * s);
+        ix = x0 + ux * scale;
+        iy = y0 + uy * scale;
         return;
     }
     // Newton iteration on the forward model, with a numerical Jacobian; converges in a few

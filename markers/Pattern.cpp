@@ -1,5 +1,7 @@
 #include "Pattern.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +14,13 @@ namespace {
 constexpr int kFileValues = 4 * kPatternValues;
 /// A pattern file holds 3072 short numbers; anything much longer is not a pattern file.
 constexpr std::streamsize kMaxFileBytes = 1 << 20;
+
+/// The bytes that separate numbers: the C locale's blanks.
+constexpr std::array<bool, 256> kBlank = [] {
+    std::array<bool, 256> blank{};
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) blank[c] = true;
+    return blank;
+}();
 
 bool fail(std::string* error, const std::string& why) {
     if (error) *error = why;
@@ -39,30 +48,31 @@ Pattern Pattern::fromUpright(const PatternImage& upright) {
 
 std::optional<Pattern> Pattern::parse(const std::string& text, std::string* error) {
     Pattern pattern;
-    const char* p = text.c_str();
-    const char* end = p + text.size();
+    // The text's terminating NUL is neither a blank nor a digit, so the scans below stop there
+    // without a bounds test on every byte (a pattern is 12 kB of text); a NUL inside the text
+    // stops them too, and is told from the end by its position.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.c_str());
+    const unsigned char* const end = p + text.size();
     for (int i = 0; i < kFileValues; ++i) {
-        while (p < end &&
-               (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f'))
-            ++p;
+        while (kBlank[*p]) ++p;
         if (p == end) {
             fail(error, "holds " + std::to_string(i) + " numbers, a pattern needs " +
                             std::to_string(kFileValues));
             return std::nullopt;
         }
-        // Digits only (an optional sign), so strtol never reads past the token into a
-        // neighbour and a stray byte is reported rather than skipped.
-        const char* start = p;
-        if (*p == '+' || *p == '-') ++p;
-        const char* digits = p;
-        while (p < end && *p >= '0' && *p <= '9') ++p;
-        const bool separated = p == end || *p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' ||
-                               *p == '\v' || *p == '\f';
-        if (p == digits || !separated || p - start > 6) {
+        // Digits only (an optional sign) up to a blank or the end, so a stray byte is reported
+        // rather than skipped; at most six characters.
+        const unsigned char* start = p;
+        const bool negative = *p == '-';
+        if (negative || *p == '+') ++p;
+        const unsigned char* digits = p;
+        unsigned long magnitude = 0;  // wraps harmlessly on a long run of digits, refused below
+        for (unsigned d; (d = unsigned(*p - '0')) < 10; ++p) magnitude = magnitude * 10 + d;
+        if (p == digits || (p != end && !kBlank[*p]) || p - start > 6) {
             fail(error, "number " + std::to_string(i + 1) + " is not an integer");
             return std::nullopt;
         }
-        const long value = std::strtol(std::string(start, p).c_str(), nullptr, 10);
+        const long value = negative ? -long(magnitude) : long(magnitude);
         if (value < 0 || value > 255) {
             fail(error, "number " + std::to_string(i + 1) + " (" + std::to_string(value) +
                             ") is outside 0..255");
@@ -84,19 +94,27 @@ std::optional<Pattern> Pattern::load(const std::string& path, std::string* error
 }
 
 std::string Pattern::toText() const {
-    std::string out;
-    out.reserve(static_cast<size_t>(kFileValues) * 4 + 4 * 49);
-    char field[16];
+    // Each value as "%4d" would print it, looked up rather than formatted: a pattern is 3072 of
+    // them.
+    static const std::array<std::array<char, 4>, 256> kFields = [] {
+        std::array<std::array<char, 4>, 256> fields{};
+        for (int v = 0; v < 256; ++v) {
+            char field[8];
+            std::snprintf(field, sizeof field, "%4d", v);
+            std::copy(field, field + 4, fields[v].begin());
+        }
+        return fields;
+    }();
+    std::string out(static_cast<size_t>(kFileValues) * 4 + 4 * 49, '\n');
+    char* o = out.data();
     for (const PatternImage& block : _blocks) {
         for (int p = 0; p < kPatternPlanes; ++p)
             for (int r = 0; r < kPatternSize; ++r) {
-                for (int c = 0; c < kPatternSize; ++c) {
-                    std::snprintf(field, sizeof field, "%4d", int(block.at(p, r, c)));
-                    out += field;
-                }
-                out += '\n';
+                for (int c = 0; c < kPatternSize; ++c, o += 4)
+                    std::copy_n(kFields[block.at(p, r, c)].data(), 4, o);
+                ++o;  // the line's end
             }
-        out += '\n';
+        ++o;  // the empty line after the block
     }
     return out;
 }

@@ -23,10 +23,12 @@ std::string number(double v) {
     return text;
 }
 
+/// The set in the documented layout, every number exact. A path line starts with a blank, as
+/// a path that starts with '#' must (at the start of a line it would be a comment).
 std::string written(const MultiMarkerConfig& config) {
     std::string out = std::to_string(config.members.size()) + "\n";
     for (const auto& m : config.members) {
-        out += m.patternPath + "\n" + number(m.width) + "\n" + number(m.center.x) + " " +
+        out += " " + m.patternPath + "\n" + number(m.width) + "\n" + number(m.center.x) + " " +
                number(m.center.y) + "\n";
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 4; ++col) out += " " + number(m.setFromMarker(row, col));

@@ -94,10 +94,11 @@ std::optional<MultiMarkerConfig> MultiMarkerConfig::parse(const std::string& tex
             }
             for (int col = 0; col < 4; ++col) member.setFromMarker(row, col) = v[col];
         }
-        // The rotation part must be a rotation, or the set's corners are meaningless.
+        // The rotation part must be a rotation, or the set's corners are meaningless. Asked
+        // as "within" so that huge entries, whose products make NaN, are refused too.
         const cv::Matx33d r = member.setFromMarker.get_minor<3, 3>(0, 0);
         const cv::Matx33d e = r * r.t() - cv::Matx33d::eye();
-        if (cv::norm(e) > 1e-3 || cv::determinant(r) < 0) {
+        if (!(cv::norm(e) <= 1e-3) || cv::determinant(r) < 0) {
             fail(error, where + "the matrix is not a rotation and translation");
             return std::nullopt;
         }

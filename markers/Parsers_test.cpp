@@ -89,6 +89,8 @@ TEST(Parsers, MalformedInputIsRefusedWithAReason) {
         EXPECT_FALSE(accepts(
             "M" + std::string(kSet).replace(kSet.find(edits[i]), strlen(edits[i]), edits[i + 1])))
             << edits[i + 1];
+    // Entries so large that the rotation check's products are NaN.
+    EXPECT_FALSE(accepts("M1\np\n1\n0 0\n1e200 1e200 0 0\n-1e200 1e200 0 0\n0 0 1 0\n"));
     std::string error;
     EXPECT_FALSE(MultiMarkerConfig::read("no/such/set.dat", &error));
     EXPECT_NE(error.find("no/such/set.dat"), std::string::npos);

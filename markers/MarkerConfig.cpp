@@ -31,7 +31,7 @@ bool toNumber(const std::string& field, double& value) {
     value = std::strtod(begin, &end);
     if (end == begin) return false;
     while (*end == ' ' || *end == '\t') ++end;
-    return *end == '\0' && std::isfinite(value);
+    return end == begin + field.size() && std::isfinite(value);  // all of it, even past a NUL
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
 #include "App.h"
 
-#include "SoundCue.h"
-
+#include <ModelCheck.h>
 #include <MovieManager.h>
 #include <OsgArt.h>
+#include <PatternCheck.h>
 #include <SoundLibrary.h>
 
-#include <fstream>
-
+#include <osg/Notify>
 #include <osgDB/FileNameUtils>
 #include <osgDB/ReadFile>
 #include <osgDB/Registry>
+
+#include "EndSignals.h"
+#include "SoundCue.h"
 
 namespace {
 
@@ -28,15 +30,14 @@ const char* const kPlayFile = "media_Tovarin/Play.3ds";
 const char* const kMovieFile = "videos_Tovarin/Tovarin.mpg";
 const char* const kMovieName = "Tovarin";
 
-/// Reads a model through osgDB. A file that is empty, or a .3ds file that does not start with
-/// the format's main chunk, gives no model without being handed to the reader: the 3DS reader
-/// never returns on an empty file.
+/// Reads a model through osgDB, once quorv::viewer::checkModelFile has found the file fit for
+/// its reader (a refusal is reported, and the marker stays empty).
 osg::Node* readModel(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    char head[2] = {0, 0};
-    if (!file.read(head, 2)) return nullptr;
-    const std::string extension = osgDB::getLowerCaseFileExtension(path);
-    if (extension == "3ds" && (head[0] != 0x4D || head[1] != 0x4D)) return nullptr;
+    std::string why;
+    if (!quorv::viewer::checkModelFile(path, &why)) {
+        osg::notify(osg::WARN) << "Quorv model: " << why << "; its marker stays empty" << std::endl;
+        return nullptr;
+    }
     return osgDB::readNodeFile(path, osgDB::Registry::instance()->getOptions());
 }
 
@@ -52,6 +53,12 @@ void App::setUpExhibit() {
     viewer->addMarker(kMarkerFolder, kCharacterMarker, true, kMarkerWidth);
     viewer->addMarker(kMarkerFolder, kMovieMarker, true, kMarkerWidth);
     viewer->addMarker(kMarkerFolder, kPlayMarker, true, kMarkerWidth);
+    const std::string folder = std::string(kMarkerFolder) + "/";
+    for (const std::string& warning :
+         quorv::viewer::patternWarnings({{kCharacterMarker, folder + kCharacterMarker},
+                                         {kMovieMarker, folder + kMovieMarker},
+                                         {kPlayMarker, folder + kPlayMarker}}))
+        osg::notify(osg::WARN) << "Quorv markers: " << warning << std::endl;
 
     soundLibrary->loadSound(kPhraseKey, kPhraseFile);
 
@@ -73,7 +80,7 @@ void App::setUpExhibit() {
 
 void App::runFrameLoop() {
     SoundCue cue;
-    while (!viewer->done()) {
+    while (!viewer->done() && !quorv::app::endRequested()) {
         viewer->frame();
         movieManager->update();
         cue.apply(viewer->isMarkerVisible(SoundCue::kMarker), *soundLibrary);

@@ -19,8 +19,8 @@ struct App {
     /// Declares the exhibit's fixed content: markers, phrase, models and movie.
     void setUpExhibit();
 
-    /// Renders frames until the viewer is done; after each frame the movies follow their
-    /// markers and the phrase follows its marker.
+    /// Renders frames until the viewer is done or an end signal has come (EndSignals.h); after
+    /// each frame the movies follow their markers and the phrase follows its marker.
     void runFrameLoop();
 
     /// Destroys the sound library (closing the audio device), then the movie manager.

@@ -1,11 +1,21 @@
 #include "Calibration.h"
 
+#include <sys/stat.h>
+
 namespace osgART {
 
 bool Calibration::load(const std::string& fileName) {
+    // Anything but a regular file is refused before it is opened: opening a FIFO would wait
+    // for a writer forever.
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        _error = fileName + ": not a regular file";
+        return false;
+    }
     std::string why;
     auto params = CameraParameters::read(fileName, &why);
-    if (!params) {
+    if (params && !params->validate(&why)) why = fileName + ": unusable: " + why;
+    if (!params || !why.empty()) {
         _error = why;
         return false;
     }

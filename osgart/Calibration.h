@@ -1,25 +1,26 @@
 #pragma once
 
-#include "CameraParameters.h"
-
+#include <optional>
 #include <osg/Camera>
 #include <osg/Referenced>
-
-#include <optional>
 #include <string>
+
+#include "CameraParameters.h"
 
 namespace osgART {
 
 /// A tracker's camera calibration: the parameters read from a camera parameter file, fitted
 /// to the size of the video that the tracker analyses.
 class Calibration : public osg::Referenced {
-public:
+  public:
     /// Near and far planes of the projection, in the marker width's units (mm).
     static constexpr double kNear = 10.0;
     static constexpr double kFar = 8000.0;
 
     /// Reads a camera parameter file (either of its two forms). Returns false on a missing,
-    /// short, oversized or nonsensical file and keeps the previous parameters then.
+    /// short, oversized or nonsensical file, on parameters that cannot map the image
+    /// (CameraParameters::validate) and on anything but a regular file, and keeps the previous
+    /// parameters then; lastError() says why.
     bool load(const std::string& fileName);
 
     /// Sets the size of the images that will be analysed; the parameters are rescaled to it.
@@ -40,10 +41,10 @@ public:
     /// in the view's own camera and sharing its viewport.
     osg::Camera* createCamera() const;
 
-protected:
+  protected:
     ~Calibration() override = default;
 
-private:
+  private:
     void rescale();
 
     std::optional<CameraParameters> _file;

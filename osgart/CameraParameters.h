@@ -43,7 +43,15 @@ struct CameraParameters {
     /// Inverse of observedFromIdeal, by a few Newton steps.
     void idealFromObserved(double ox, double oy, double& ix, double& iy) const;
 
-    /// Intrinsics from `mat` (mat = K·[R|t] split as the toolkit does, K normalised to K[2][2] = 1).
+    /// Whether these parameters can map the image at all: every value finite, positive focal
+    /// lengths, the principal point and the distortion centre inside the image, and a lens that
+    /// does not fold the image (the distorted distance from the centre grows with the ideal one
+    /// all the way to the image's farthest corner, in each corner's direction). False with the
+    /// reason in `reason` (if given). Files can hold parameters that parse yet are unusable.
+    bool validate(std::string* reason = nullptr) const;
+
+    /// Intrinsics from `mat` (mat = K·[R|t] split as the toolkit does, K normalised to
+    /// K[2][2] = 1).
     struct Intrinsics {
         double fx, fy, cx, cy, skew;
     };

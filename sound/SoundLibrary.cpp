@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "WavCheck.h"
+
 namespace {
 
 constexpr int kFrequency = 22050;
@@ -23,7 +25,12 @@ SoundLibrary::SoundLibrary() {
 }
 
 SoundLibrary::~SoundLibrary() {
+    int frequency = 0, outputChannels = 0;
+    Uint16 format = 0;
+    const bool open = Mix_QuerySpec(&frequency, &format, &outputChannels) != 0;
     Mix_CloseAudio();
+    // The last word at the end of a run: the audio device is free for the next one.
+    if (open) std::cerr << "Quorv sound: audio closed" << std::endl;
     freeChannels.clear();
     channels.clear();
     for (auto& entry : chunks) Mix_FreeChunk(entry.second);
@@ -36,9 +43,19 @@ void SoundLibrary::openAudio() {
 }
 
 Mix_Chunk* SoundLibrary::loadChunk(const std::string& path) {
+    // The header is checked first: SDL 1.2 trusts it, and some headers crash it.
+    std::string why;
+    if (!quorv::sound::checkWav(path, &why)) {
+        std::cerr << "Quorv sound: " << why << "; the exhibit stays silent" << std::endl;
+        return nullptr;
+    }
     // The mixer closes the stream (free-source flag 1); a null stream yields a null chunk.
     Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromFile(path.c_str(), "rb"), 1);
-    if (chunk) Mix_VolumeChunk(chunk, kVolume);
+    if (chunk)
+        Mix_VolumeChunk(chunk, kVolume);
+    else
+        std::cerr << "Quorv sound: " << path << ": " << Mix_GetError()
+                  << "; the exhibit stays silent" << std::endl;
     return chunk;
 }
 
@@ -61,8 +78,7 @@ bool SoundLibrary::playSound(std::string key, int loops) {
     const auto found = channels.find(key);
     if (found == channels.end()) return false;
     const int channel = found->second;
-    if (!Mix_Playing(channel))
-        return Mix_PlayChannelTimed(channel, chunks[key], loops, -1) != -1;
+    if (!Mix_Playing(channel)) return Mix_PlayChannelTimed(channel, chunks[key], loops, -1) != -1;
     if (Mix_Paused(channel)) {
         Mix_Resume(channel);
         return true;

@@ -1,18 +1,16 @@
 #include "OsgArt.h"
 
 #include <EventControl.h>
-
 #include <osgart/PluginManager.h>
 #include <osgart/TrackerCallback.h>
 #include <osgart/Utils.h>
 
-#include <osg/Geometry>
-#include <osg/Notify>
-#include <osgViewer/ViewerEventHandlers>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <osg/Geometry>
+#include <osg/Notify>
+#include <osgViewer/ViewerEventHandlers>
 
 OsgArt* OsgArt::_instance = nullptr;
 
@@ -32,7 +30,8 @@ OsgArt::OsgArt() {
     addEventHandler(new osgViewer::HelpHandler(nullptr));
 
     // Both plugins are loaded before either is used.
-    const int videoId = osgART::PluginManager::instance(false)->load("osgart_video_artoolkit2", true);
+    const int videoId =
+        osgART::PluginManager::instance(false)->load("osgart_video_artoolkit2", true);
     const int trackerId =
         osgART::PluginManager::instance(false)->load("osgart_tracker_artoolkit2", true);
 
@@ -43,7 +42,8 @@ OsgArt::OsgArt() {
     }
     video->open();
 
-    tracker = dynamic_cast<osgART::Tracker*>(osgART::PluginManager::instance(false)->get(trackerId));
+    tracker =
+        dynamic_cast<osgART::Tracker*>(osgART::PluginManager::instance(false)->get(trackerId));
     if (!tracker.valid()) {
         osg::notify(osg::FATAL) << "Could not initialize tracker plugin!" << std::endl;
         exit(-1);
@@ -53,7 +53,8 @@ OsgArt::OsgArt() {
     std::cout << "yeah" << std::endl;
 
     if (!calibration->load("camera_para.dat")) {
-        osg::notify(osg::FATAL) << "Non existing or incompatible calibration file" << std::endl;
+        osg::notify(osg::FATAL) << "Non existing or incompatible calibration file: "
+                                << calibration->lastError() << std::endl;
         exit(-1);
     }
 

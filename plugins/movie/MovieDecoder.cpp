@@ -1,14 +1,23 @@
 #include "MovieDecoder.h"
 
-#include <opencv2/imgproc.hpp>
-
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 #include <utility>
 
 bool MovieDecoder::open(const std::string& path, cv::Mat& first, std::string* why) {
     _path = path;
     if (!_capture.open(path, cv::CAP_FFMPEG)) {
         if (why) *why = "FFmpeg cannot open " + path + " as a movie";
+        return false;
+    }
+    // Refused before a picture is decoded: one 8192x8192 picture alone takes 200 MB.
+    const int width = static_cast<int>(_capture.get(cv::CAP_PROP_FRAME_WIDTH));
+    const int height = static_cast<int>(_capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+    if (width > kMaxSide || height > kMaxSide) {
+        if (why)
+            *why = path + ": pictures of " + std::to_string(width) + "x" + std::to_string(height) +
+                   " are larger than " + std::to_string(kMaxSide) + "x" + std::to_string(kMaxSide);
+        _capture.release();
         return false;
     }
     // The first picture sets the size; later ones are scaled to it should the stream change.

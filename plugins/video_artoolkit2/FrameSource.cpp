@@ -12,12 +12,19 @@ bool isCharacterDevice(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 FrameSource::FrameSource(Options options) : _options(std::move(options)) {}
 
 bool FrameSource::open(std::string* why) {
     _capture.release();
+    _still = false;
+    _readSinceStart = 0;
     const std::string& where = _options.location;
     _camera = where.empty() || where.rfind("/dev/", 0) == 0 || isCharacterDevice(where);
     if (_camera) {
@@ -37,25 +44,37 @@ bool FrameSource::open(std::string* why) {
         _capture.set(cv::CAP_PROP_BUFFERSIZE, 1);
     } else {
         _description = "video file " + where;
-        const bool opened = where.find('%') != std::string::npos ? _capture.open(where, cv::CAP_IMAGES)
-                                     : _capture.open(where, cv::CAP_FFMPEG);
+        // A '%' names an image sequence, unless a file of that very name exists.
+        _sequence = where.find('%') != std::string::npos && !isRegularFile(where);
+        const bool opened =
+            _sequence ? _capture.open(where, cv::CAP_IMAGES) : _capture.open(where, cv::CAP_FFMPEG);
         if (!opened) {
             if (why) *why = "cannot read " + where;
             return false;
         }
     }
     // Image sequences have no frame rate of their own (the reader reports 1).
-    const bool sequence = where.find('%') != std::string::npos;
-    _fps = (_camera || sequence) ? 0.0 : _capture.get(cv::CAP_PROP_FPS);
+    _fps = (_camera || _sequence) ? 0.0 : _capture.get(cv::CAP_PROP_FPS);
     if (!(_fps > 0.5 && _fps < 1000.0)) _fps = _options.fallbackFps;
     _size = cv::Size(static_cast<int>(_capture.get(cv::CAP_PROP_FRAME_WIDTH)),
                      static_cast<int>(_capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+    // The size is known from the header, before a picture is decoded.
+    if (_size.width > kMaxSide || _size.height > kMaxSide ||
+        (_size.area() > 0 && (_size.width < kMinSide || _size.height < kMinSide))) {
+        if (why)
+            *why = _description + ": pictures of " + std::to_string(_size.width) + "x" +
+                   std::to_string(_size.height) + " are refused (" + std::to_string(kMinSide) +
+                   " to " + std::to_string(kMaxSide) + " pixels a side)";
+        _capture.release();
+        return false;
+    }
     _nextFrame = std::chrono::steady_clock::now();
     return true;
 }
 
 bool FrameSource::rewind() {
-    if (_options.location.find('%') != std::string::npos || !_capture.set(cv::CAP_PROP_POS_FRAMES, 0)) {
+    _readSinceStart = 0;
+    if (_sequence || !_capture.set(cv::CAP_PROP_POS_FRAMES, 0)) {
         // Image sequences (and files that cannot seek) are simply opened again.
         std::string why;
         return open(&why);
@@ -64,7 +83,7 @@ bool FrameSource::rewind() {
 }
 
 bool FrameSource::read(cv::Mat& frame) {
-    if (!_capture.isOpened()) return false;
+    if (!isOpen()) return false;
     if (!_camera) {
         // Files play at their own rate: wait for this frame's slot, and drop the backlog if we
         // fell behind rather than hurrying through old frames.
@@ -74,8 +93,28 @@ bool FrameSource::read(cv::Mat& frame) {
             std::chrono::duration<double>(1.0 / _fps));
         _nextFrame = std::max(_nextFrame + period, now);
     }
-    if (_capture.read(frame) && !frame.empty()) return true;
+    if (_still) {
+        _first.copyTo(frame);
+        return true;
+    }
+    if (_capture.read(frame) && !frame.empty()) {
+        if (!_camera && ++_readSinceStart == 1) frame.copyTo(_first);
+        return true;
+    }
     if (_camera) return false;
+    if (_readSinceStart == 1) {
+        // It ended after one picture. If it opens again and gives that picture, it is a still,
+        // shown from now on without touching the file; if not, it has gone away.
+        std::string why;
+        if (!open(&why) || !_capture.read(frame) || frame.empty()) return false;
+        _still = true;
+        _capture.release();
+        frame.copyTo(_first);
+        return true;
+    }
     // End of file: start over. A file that gives no frame even from its start has failed.
-    return rewind() && _capture.read(frame) && !frame.empty();
+    if (!rewind() || !_capture.read(frame) || frame.empty()) return false;
+    _readSinceStart = 1;
+    frame.copyTo(_first);
+    return true;
 }

@@ -2,6 +2,7 @@
 // and what it says when a plugin is missing or the tracker refuses a marker. (A click on the
 // notice and closing the window: bad_inputs_test, on an image sequence.)
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <opencv2/imgproc.hpp>
 #include <thread>
@@ -67,6 +68,21 @@ TEST_F(ProgramTest, NoticeShowsItsTextThenReturnShowsTheCameraAndEscapeEnds) {
     EXPECT_EQ(quorv.quit(), 0) << quorv.errors();
     // The exhibit is set up only after the notice: three markers, then the movie.
     EXPECT_EQ(quorv.output(), "yeah\n" + kMarker + kMarker + kMarker + "Got movie\n");
+}
+
+// An end signal in the frame loop ends the program as closing the window does: the loop stops,
+// the teardown closes the sound device, status 0.
+TEST_F(ProgramTest, EachEndSignalEndsTheProgramWithItsTeardown) {
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        ExhibitRun quorv(server, kExhibit, video);
+        expectBlocks(quorv);
+        quorv.signal(number);
+        EXPECT_EQ(quorv.wait(), 0) << quorv.errors();
+        const std::string errors = quorv.errors();
+        const size_t ending = errors.find(std::string(strsignal(number)) + ", ending");
+        EXPECT_LT(ending, errors.find("Quorv sound: audio closed", ending)) << errors;
+    }
 }
 
 TEST_F(ProgramTest, AMissingVideoPluginOrARefusedMarkerEndsTheSetUp) {

@@ -174,6 +174,8 @@ void ExhibitRun::close() const {
     XCloseDisplay(d);
 }
 
+void ExhibitRun::signal(int number) const { ::kill(_pid, number); }
+
 bool ExhibitRun::running() const {
     int status = 0;
     if (_status < 0 && waitpid(_pid, &status, WNOHANG) == _pid)

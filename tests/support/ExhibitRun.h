@@ -76,6 +76,8 @@ class ExhibitRun {
     /// Escape, then the exit status (-1 when the program did not end).
     int quit() { return press("Escape"), wait(); }
     bool running() const;
+    /// Sends `number` (SIGTERM, ...) to the program, as a supervisor or a terminal does.
+    void signal(int number) const;
     /// The exit status (0-255, 128+signal when killed), or -1 when it did not end in `limit`.
     int wait(std::chrono::milliseconds limit = std::chrono::seconds(20)) const {
         return until([this] { return !running(); }, limit), _status;

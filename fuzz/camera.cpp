@@ -2,35 +2,23 @@
 // reason or read as parameters that are all finite, with finite positive focal lengths, and
 // that the writer puts back byte for byte (the file is rewritten and read again).
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "CameraParameters.h"
 #include "Contract.h"
+#include "ScratchFile.h"
 
 using osgART::CameraParameters;
 using quorv::fuzz::require;
 
 namespace {
 
-/// The file the parameters are written to and read back from: one per process, in memory
-/// when /dev/shm is there, removed when the fuzzer ends.
-const std::string& scratchFile() {
-    static const std::string path = [] {
-        std::atexit([] { std::remove(scratchFile().c_str()); });
-        return std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-               "/quorv-fuzz-camera-" + std::to_string(getpid()) + ".dat";
-    }();
-    return path;
-}
+quorv::fuzz::ScratchFile scratch(".dat");
 
 bool allFinite(const CameraParameters& p) {
     for (const auto& row : p.mat)
@@ -58,13 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     require(allFinite(*params), "accepted parameters are finite, with positive focal lengths");
-    require(params->write(scratchFile()), "accepted parameters can be written");
-    std::ifstream in(scratchFile(), std::ios::binary);
+    require(params->write(scratch.path), "accepted parameters can be written");
+    std::ifstream in(scratch.path, std::ios::binary);
     const std::string written((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
     require(written == std::string(reinterpret_cast<const char*>(data), size),
             "accepted parameters are written back byte for byte");
-    const auto again = CameraParameters::read(scratchFile(), &error);
+    const auto again = CameraParameters::read(scratch.path, &error);
     require(again && same(*again, *params), "written parameters read back unchanged");
     return 0;
 }

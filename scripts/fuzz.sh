@@ -27,7 +27,8 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/fuzz/lsan.supp}
 status=0
 for name in "${harnesses[@]}"; do
   # The corpus grows in a scratch copy; the harnesses' own scratch files go beside it.
-  scratch=$(mktemp -d)
+  # In memory where possible: the harnesses that write files run ten times faster there.
+  scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
   mkdir "$scratch/corpus" "$scratch/tmp"
   cp -r "$top/fuzz/corpus/$name/." "$scratch/corpus/"
   rm -rf "${out:?}/$name" && mkdir -p "$out/$name"

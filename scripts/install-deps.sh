@@ -24,6 +24,7 @@ packages=(
   dpkg-dev lintian x11-xserver-utils unclutter-xfixes
   # Windows shell, cross-compiled and run under wine
   mingw-w64 wine64 wine
+  clang libclang-rt-14-dev  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
 )
 
 missing=()

@@ -26,3 +26,5 @@ cd "${BUILD_DIR:-$top/build}"
 # Tests run one at a time: many drive the real program on a private X server and compare its
 # picture and sound with what they expect, which is more dependable without a neighbour.
 ctest --output-on-failure -j"${TEST_JOBS:-1}" --timeout 900
+# Then each parser's fuzzer for 20 s over its seed files, where clang is installed.
+if command -v clang++ >/dev/null; then bash "$top/scripts/fuzz.sh" 20; fi

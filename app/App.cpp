@@ -2,6 +2,7 @@
 
 #include "SoundCue.h"
 
+#include <FramePacer.h>
 #include <MovieManager.h>
 #include <OsgArt.h>
 #include <SoundLibrary.h>
@@ -73,11 +74,21 @@ void App::setUpExhibit() {
 
 void App::runFrameLoop() {
     SoundCue cue;
+    // A frame is drawn when there is something new to show (a camera picture, a movie
+    // picture, an input event), not as fast as the machine allows.
+    FramePacer pacer(*viewer, viewer->getVideo());
     while (!viewer->done()) {
         viewer->frame();
         movieManager->update();
         cue.apply(viewer->isMarkerVisible(SoundCue::kMarker), *soundLibrary);
+        waitForNews(pacer);
     }
+}
+
+void App::waitForNews(FramePacer& pacer) const {
+    const double moviePeriod = movieManager->playingPicturePeriod();
+    pacer.wait(moviePeriod > 0 ? FramePacer::Clock::now() + FramePacer::after(moviePeriod)
+                               : FramePacer::Clock::time_point::max());
 }
 
 void App::tearDown() {

@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include <FramePacer.h>
 #include <ModelCheck.h>
 #include <MovieManager.h>
 #include <OsgArt.h>
@@ -80,11 +81,23 @@ void App::setUpExhibit() {
 
 void App::runFrameLoop() {
     SoundCue cue;
+    // A frame is drawn when there is something new to show (a camera picture, a movie
+    // picture, an input event), not as fast as the machine allows; an end signal wakes the
+    // wait at once.
+    FramePacer pacer(*viewer, viewer->getVideo());
+    pacer.watch(quorv::app::endSignalDescriptor());
     while (!viewer->done() && !quorv::app::endRequested()) {
         viewer->frame();
         movieManager->update();
         cue.apply(viewer->isMarkerVisible(SoundCue::kMarker), *soundLibrary);
+        waitForNews(pacer);
     }
+}
+
+void App::waitForNews(FramePacer& pacer) const {
+    const double moviePeriod = movieManager->playingPicturePeriod();
+    pacer.wait(moviePeriod > 0 ? FramePacer::Clock::now() + FramePacer::after(moviePeriod)
+                               : FramePacer::Clock::time_point::max());
 }
 
 void App::tearDown() {

@@ -1,5 +1,6 @@
 #pragma once
 
+class FramePacer;
 class MovieManager;
 class OsgArt;
 class SoundLibrary;
@@ -20,8 +21,14 @@ struct App {
     void setUpExhibit();
 
     /// Renders frames until the viewer is done or an end signal has come (EndSignals.h); after
-    /// each frame the movies follow their markers and the phrase follows its marker.
+    /// each frame the movies follow their markers and the phrase follows its marker. A frame is
+    /// drawn when there is something new to show, not as often as the machine allows (see
+    /// waitForNews).
     void runFrameLoop();
+
+    /// Waits, after a frame, until there is something new to draw: a camera picture, an input
+    /// event, or the next picture of a playing movie (see FramePacer).
+    void waitForNews(FramePacer& pacer) const;
 
     /// Destroys the sound library (closing the audio device), then the movie manager.
     void tearDown();

@@ -4,7 +4,8 @@
 //       Runs the real viewer (plugins, calibration, video background) in EXHIBIT_DIR with FEED
 //       as its camera, and measures for every new video frame the time from the moment the
 //       capture thread had it complete to the end of the first draw that shows it (after
-//       glFinish). Needs a display (DISPLAY); a 640x480 window is used.
+//       glFinish), with the frame loop paced as the program's is. Needs a display (DISPLAY);
+//       a 640x480 window is used.
 //   quorv-bench-video frameloop EXHIBIT_DIR FEED [SECONDS]
 //       Sets up the whole exhibit in EXHIBIT_DIR (markers, models, phrase, movie) with FEED as
 //       its camera and runs the program's frame loop: frame, movie update, phrase cue. Reports
@@ -17,6 +18,7 @@
 //       Runs only the capture thread on FEED and reports its CPU time per second of wall time,
 //       sampled from /proc every second.
 #include <App.h>
+#include <FramePacer.h>
 #include <MovieManager.h>
 #include <OsgArt.h>
 #include <SoundCue.h>
@@ -111,7 +113,12 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     std::vector<double> frameTimes;
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     auto last = Clock::now();
+    // Paced as the program's frame loop is: a frame when a new picture (or event) is there.
+    FramePacer pacer(*viewer, video);
+    bool first = true;
     while (!viewer->done() && Clock::now() < end) {
+        if (!first) pacer.wait();
+        first = false;
         viewer->advance();
         viewer->eventTraversal();
         viewer->updateTraversal();
@@ -183,8 +190,10 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     const auto start = Clock::now();
     auto nextReport = start + std::chrono::seconds(10);
     std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB\n");
+    FramePacer pacer(*app->viewer, app->viewer->getVideo());
     while (!app->viewer->done()) {
         const double ms = timedPass(*app, cue);
+        app->waitForNews(pacer);
         const auto now = Clock::now();
         window.add(ms);
         all.add(ms);
@@ -224,8 +233,10 @@ int frameLoop(const std::string& exhibit, const std::string& feed, double second
     SoundCue cue;
     std::vector<double> all, playing;
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    FramePacer pacer(*app.viewer, app.viewer->getVideo());
     while (!app.viewer->done() && Clock::now() < end) {
         const double ms = timedPass(app, cue);
+        app.waitForNews(pacer);
         all.push_back(ms);
         if (movie && movie->getStatus() == osg::ImageStream::PLAYING) playing.push_back(ms);
     }

@@ -71,3 +71,15 @@ void MovieManager::update() {
             movie->play();
     }
 }
+
+double MovieManager::playingPicturePeriod() const {
+    double shortest = 0;
+    for (const auto& entry : movies) {
+        const osg::ImageStream* movie = entry.second.movie;
+        if (!movie || movie->getStatus() != osg::ImageStream::PLAYING) continue;
+        // A stream that does not know its rate is looked at 30 times a second.
+        const double rate = movie->getFrameRate() > 0 ? movie->getFrameRate() : 30.0;
+        if (shortest == 0 || 1.0 / rate < shortest) shortest = 1.0 / rate;
+    }
+    return shortest;
+}

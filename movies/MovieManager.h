@@ -42,6 +42,10 @@ public:
     /// Plays each movie whose marker is tracked and pauses each one whose marker is not.
     void update();
 
+    /// The shortest picture period (seconds) of the movies now playing, 0 when none plays: how
+    /// soon a playing movie may have a new picture to show.
+    double playingPicturePeriod() const;
+
     const std::map<std::string, MovieRecord>& getMovies() const { return movies; }
 
 private:

@@ -34,6 +34,11 @@ public:
     /// traversal sees the same frame. Returns true when the image changed.
     virtual bool update(const osg::FrameStamp* frameStamp) = 0;
 
+    /// A file descriptor that polls readable while a frame newer than the image's waits for
+    /// `update`, so that a frame loop can sleep until there is a picture to show; -1 when the
+    /// source cannot tell. Owned by the source.
+    virtual int frameReadyFd() const { return -1; }
+
     /// When the frame now in the image was captured (steady clock), and its running number
     /// (0 until the first frame arrives).
     Clock::time_point frameTime() const { return _frameTime; }

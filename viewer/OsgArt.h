@@ -53,6 +53,9 @@ public:
     /// run while the libraries' static data is torn down.
     void stopThreads();
 
+    /// The live video source (borrowed).
+    osgART::Video* getVideo() const { return video.get(); }
+
     /// The marker registry, in key order (read-only view, for inspection).
     const MarkerRegistry& getMarkers() const { return markers; }
 

@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -54,11 +55,15 @@ FrameSource::Options optionsFromEnvironment() {
 
 CaptureVideo::CaptureVideo() : CaptureVideo(optionsFromEnvironment()) {}
 
-CaptureVideo::CaptureVideo(FrameSource::Options options) : _options(std::move(options)) {
+CaptureVideo::CaptureVideo(FrameSource::Options options)
+    : _options(std::move(options)), _readyFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     LiveCaptures::instance();  // constructed before any thread starts, destroyed after it ends
 }
 
-CaptureVideo::~CaptureVideo() { close(true); }
+CaptureVideo::~CaptureVideo() {
+    close(true);
+    if (_readyFd >= 0) ::close(_readyFd);
+}
 
 bool CaptureVideo::open() {
     close(true);
@@ -125,6 +130,10 @@ void CaptureVideo::publish(cv::Mat& frame) {
     std::swap(frame, _latest);
     _fresh = true;
     _latestTime = now;
+    if (_readyFd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(_readyFd, &one, sizeof one);
+    }
 }
 
 void CaptureVideo::captureLoop() {
@@ -178,6 +187,12 @@ bool CaptureVideo::update(const osg::FrameStamp* frameStamp) {
         _lastUpdateFrame = frameStamp->getFrameNumber();
     }
     std::lock_guard<std::mutex> lock(_mutex);
+    // Whatever becomes of the waiting frame, it has been looked at: the signal is reset, so
+    // that a frame loop waiting on it does not wake again for the same frame.
+    if (_readyFd >= 0) {
+        uint64_t count;
+        [[maybe_unused]] const ssize_t n = ::read(_readyFd, &count, sizeof count);
+    }
     if (!_fresh || _latest.empty() || !data()) return false;
     const size_t bytes = static_cast<size_t>(_latest.total() * _latest.elemSize());
     if (!_latest.isContinuous() || bytes != getTotalSizeInBytes()) return false;

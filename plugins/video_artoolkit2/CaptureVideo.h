@@ -34,6 +34,8 @@ public:
     void stop() override;
     void close(bool waitForThread = true) override;
     bool update(const osg::FrameStamp* frameStamp) override;
+    /// An eventfd, signalled by the capture thread with each frame and drained by `update`.
+    int frameReadyFd() const override { return _readyFd; }
 
     /// Kernel id of the capture thread (0 when none runs), for CPU measurements.
     long captureThreadId() const { return _threadId.load(); }
@@ -61,6 +63,7 @@ private:
 
     std::mutex _mutex;  ///< guards the fields below
     std::condition_variable _wake;
+    int _readyFd = -1;
     cv::Mat _latest;
     bool _fresh = false;
     Clock::time_point _latestTime{};

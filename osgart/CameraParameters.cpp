@@ -103,9 +103,14 @@ std::optional<CameraParameters> CameraParameters::parse(const unsigned char* dat
             return std::nullopt;
         }
     const Intrinsics k = p.intrinsics();
-    if (!(k.fx > 0) || !(k.fy > 0) || !std::isfinite(k.fx) || !std::isfinite(k.fy) ||
-        !std::isfinite(k.cx) || !std::isfinite(k.cy)) {
+    if (!(k.fx > 0) || !(k.fy > 0)) {
         fail(error, "projection matrix has no positive focal lengths");
+        return std::nullopt;
+    }
+    // Finite entries can still split into intrinsics that overflow (a nearly zero last row).
+    if (!std::isfinite(k.fx) || !std::isfinite(k.fy) || !std::isfinite(k.cx) ||
+        !std::isfinite(k.cy) || !std::isfinite(k.skew)) {
+        fail(error, "projection matrix gives intrinsics too large for a number");
         return std::nullopt;
     }
     const double scale = p.model == Model::Radial4 ? p.dist[3] : p.dist[8];
@@ -222,7 +227,9 @@ CameraParameters::Intrinsics CameraParameters::intrinsics() const {
     if (mat[2][3] < 0)
         for (auto& row : a)
             for (double& v : row) v = -v;
-    auto dot = [](const double* u, const double* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
+    auto dot = [](const double* u, const double* v) {
+        return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+    };
     const double k22 = std::sqrt(dot(a[2], a[2]));
     double r3[3] = {a[2][0] / k22, a[2][1] / k22, a[2][2] / k22};
     const double k12 = dot(r3, a[1]);

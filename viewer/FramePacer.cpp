@@ -7,19 +7,20 @@
 #include <algorithm>
 #include <osgViewer/api/X11/GraphicsWindowX11>
 
-FramePacer::FramePacer(osgViewer::Viewer& viewer, osgART::Video* video) : _video(video) {
-    osgViewer::ViewerBase::Windows windows;
-    viewer.getWindows(windows);
-    for (osgViewer::GraphicsWindow* window : windows)
-        if (auto* x11 = dynamic_cast<osgViewer::GraphicsWindowX11*>(window))
-            if (x11->getEventDisplay()) _displays.push_back(x11->getEventDisplay());
-}
+FramePacer::FramePacer(osgViewer::Viewer& viewer, osgART::Video* video)
+    : _viewer(viewer), _video(video) {}
 
 void FramePacer::wait(Clock::time_point deadline) {
     deadline = std::min(deadline, Clock::now() + kIdle);
     std::vector<pollfd> fds;
-    for (void* d : _displays) {
-        Display* display = static_cast<Display*>(d);
+    // The windows are asked for anew each time: one closed by the window manager has closed
+    // its connection too.
+    osgViewer::ViewerBase::Windows windows;
+    _viewer.getWindows(windows);
+    for (osgViewer::GraphicsWindow* window : windows) {
+        auto* x11 = dynamic_cast<osgViewer::GraphicsWindowX11*>(window);
+        Display* display = x11 && x11->valid() ? x11->getEventDisplay() : nullptr;
+        if (!display) continue;
         // Events Xlib has already read from the connection do not show on its socket.
         if (XPending(display) > 0) return;
         fds.push_back({ConnectionNumber(display), POLLIN, 0});

@@ -20,7 +20,7 @@ class FramePacer {
     static constexpr std::chrono::milliseconds kIdle{100};
 
     /// `video` may be null, or a source that cannot signal its pictures: then only events and
-    /// deadlines wake the loop. The viewer's windows must be realized.
+    /// deadlines wake the loop.
     FramePacer(osgViewer::Viewer& viewer, osgART::Video* video);
 
     /// Returns once something new is there to draw, or at `deadline` (or kIdle from now,
@@ -38,8 +38,7 @@ class FramePacer {
     }
 
   private:
+    osgViewer::Viewer& _viewer;
     osgART::Video* _video;
-    /// The X displays the viewer reads its windows' events from.
-    std::vector<void*> _displays;
     std::vector<int> _watched;
 };

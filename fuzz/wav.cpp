@@ -20,25 +20,28 @@ namespace {
 
 quorv::fuzz::ScratchFile scratch(".wav");
 
-/// Whether SDL 1.2 is worth giving the bytes: every chunk up to the sound data lies within
-/// them, and the samples are PCM. SDL allocates the length a chunk's header claims before it
-/// reads the chunk and refuses the file when the bytes are not there (an allocation of up to
-/// 4 GiB, seconds under the address sanitizer, and nothing converted); and it leaks its buffers
-/// when it fails to decode ADPCM (kilobytes an input, gigabytes over a run). The conversion the
+/// Whether SDL 1.2 is worth giving the bytes, walking the chunks as SDL does (back to back,
+/// without the padding byte after an odd length): every chunk up to the sound data lies within
+/// them, and the first format chunk says PCM. SDL allocates the length a chunk's header claims
+/// before it reads the chunk, and one read past the end claims whatever was in memory (an
+/// allocation of up to 4 GiB, seconds under the address sanitizer, and nothing converted); and it
+/// leaks its buffers when it fails to decode ADPCM (gigabytes over a run). The conversion the
 /// check guards against is the same whatever the samples were stored as.
 bool worthLoading(const std::uint8_t* data, std::size_t size) {
-    bool pcm = false;
+    bool pcm = false, format = false;
     for (std::size_t at = 12; at + 8 <= size;) {
         const std::uint32_t length =
             std::uint32_t(data[at + 4]) | std::uint32_t(data[at + 5]) << 8 |
             std::uint32_t(data[at + 6]) << 16 | std::uint32_t(data[at + 7]) << 24;
         if (length > size - at - 8) return false;
-        if (std::memcmp(data + at, "fmt ", 4) == 0 && length >= 2)
+        if (!format && std::memcmp(data + at, "fmt ", 4) == 0 && length >= 2) {
             pcm = data[at + 8] == 1 && data[at + 9] == 0;
-        if (std::memcmp(data + at, "data", 4) == 0) break;
+            format = true;
+        }
+        if (std::memcmp(data + at, "data", 4) == 0) return pcm;
         at += 8 + std::size_t(length);
     }
-    return pcm;
+    return false;
 }
 
 /// Loads the bytes with SDL and converts them to 22050 Hz 16-bit stereo, as SDL_mixer 1.2's

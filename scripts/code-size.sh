@@ -3,7 +3,8 @@
 # role each file plays wherever it sits:
 #   production  the program and its plugins (and the libraries they are built from)
 #   tools       the staff's tools, benchmarks, and the build, run and asset scripts
-#   tests       unit tests (*_test.cpp), whole-program tests, test support, test scripts
+#   tests       unit tests (*_test.cpp), whole-program tests, fuzzing harnesses, test support,
+#               test scripts
 # and prints the ratio of tests to production plus tools.
 #   scripts/code-size.sh          the table
 #   scripts/code-size.sh -v       each file with its role and count as well
@@ -12,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 role() {
   case "$1" in
-    *_test.cpp | tests/* | */testing/* | scripts/run-tests.sh) echo tests ;;
+    *_test.cpp | tests/* | */testing/* | fuzz/* | scripts/run-tests.sh | scripts/fuzz.sh) echo tests ;;
     tools/* | bench/* | */bench_*.cpp | scripts/* | app/icon/*.sh) echo tools ;;
     *) echo production ;;
   esac

@@ -61,15 +61,20 @@ bool check(const ReadAt& readAt, uint64_t total, std::string* reason) {
         return refuse(reason, "not a WAV file (no RIFF WAVE header)");
     unsigned char fmt[16] = {};
     bool haveFormat = false;
-    // Chunks follow one another, each padded to an even length.
+    // The chunks are walked as SDL's reader walks them, since it is SDL that reads the file
+    // afterwards: back to back (no pad byte after an odd length), only "fact" and "LIST"
+    // chunks before the format, the first format chunk the one that counts.
     for (uint64_t at = 12; at + 8 <= total;) {
         unsigned char chunk[8];
         if (readAt(at, chunk, 8) != 8) break;
         const uint64_t length = le32(chunk + 4), body = at + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            if (length < 16 || readAt(body, fmt, 16) != 16)
+            if (!haveFormat && (length < 16 || readAt(body, fmt, 16) != 16))
                 return refuse(reason, "its format chunk is cut short");
             haveFormat = true;
+        } else if (!haveFormat && std::memcmp(chunk, "fact", 4) != 0 &&
+                   std::memcmp(chunk, "LIST", 4) != 0) {
+            return refuse(reason, "its format chunk does not come first (SDL reads no other)");
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat) return refuse(reason, "its sound data comes before its format");
             const unsigned tag = le16(fmt), channels = le16(fmt + 2), bits = le16(fmt + 14);
@@ -84,8 +89,9 @@ bool check(const ReadAt& readAt, uint64_t total, std::string* reason) {
                 return refuse(reason, std::to_string(rate) +
                                           " samples a second (2000 to 192000 can be played)");
             if (tag != 1 && blockAlign == 0) return refuse(reason, "its block size is 0");
-            // Only the sample bytes that are there count: a cut file plays what it holds.
-            const uint64_t bytes = std::min(length, total - body);
+            // SDL takes memory for as many bytes as the chunk claims, whether or not the file
+            // holds them (it then refuses a cut file).
+            const uint64_t bytes = length;
             const double frames =
                 tag == 1 ? double(bytes) / (channels * bits / 8) : bytes * 2.0 / channels;
             const double mixerBytes = frames / rate * kMixerBytesPerSecond;
@@ -96,7 +102,7 @@ bool check(const ReadAt& readAt, uint64_t total, std::string* reason) {
                                           " MiB (about 12 minutes)");
             return true;
         }
-        at = body + length + (length & 1);
+        at = body + length;
     }
     return refuse(reason, haveFormat ? "it holds no sound data" : "it has no format chunk");
 }

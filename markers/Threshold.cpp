@@ -2,12 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
 namespace quorv::markers {
 namespace {
+
+/// Four bytes widened to 32-bit lanes. OpenCV's v_load_expand_q reads them as one int, which
+/// must be aligned; rows of odd widths are not.
+inline cv::v_uint32x4 loadFour(const uchar* p) {
+    alignas(4) uchar four[4];
+    std::memcpy(four, p, 4);
+    return cv::v_load_expand_q(four);
+}
 
 /// Dark where a pixel is at least `delta` below the rounded mean of the `block` x `block`
 /// square around it, edge pixels repeated beyond the image: what cv::adaptiveThreshold with
@@ -35,7 +44,7 @@ void meanThreshold(const cv::Mat& src, cv::Mat& dark, int block, int delta) {
     // The window sums from the running total, compared with four pixels at `s`.
     auto darkMask = [&](const uchar* s, int x) {
         const cv::v_int32x4 sum = cv::v_load(&total[x + block]) - cv::v_load(&total[x]) + vHalf;
-        const cv::v_int32x4 v = cv::v_reinterpret_as_s32(cv::v_load_expand_q(s + x));
+        const cv::v_int32x4 v = cv::v_reinterpret_as_s32(loadFour(s + x));
         return sum >= (v + vDelta) * vArea;
     };
     for (int y = 0; y < rows; ++y) {
@@ -64,8 +73,8 @@ void meanThreshold(const cv::Mat& src, cv::Mat& dark, int block, int delta) {
         const uchar* drop = src.ptr<uchar>(std::max(y - r, 0));
         x = 0;
         for (; x + 4 <= cols; x += 4) {
-            const cv::v_int32x4 in = cv::v_reinterpret_as_s32(cv::v_load_expand_q(add + x));
-            const cv::v_int32x4 out = cv::v_reinterpret_as_s32(cv::v_load_expand_q(drop + x));
+            const cv::v_int32x4 in = cv::v_reinterpret_as_s32(loadFour(add + x));
+            const cv::v_int32x4 out = cv::v_reinterpret_as_s32(loadFour(drop + x));
             cv::v_store(&column[x], cv::v_load(&column[x]) + in - out);
         }
         for (; x < cols; ++x) column[x] += int(add[x]) - int(drop[x]);

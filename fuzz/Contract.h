@@ -19,4 +19,11 @@ inline void requireReason(const std::string& error) {
     require(!error.empty(), "a refusal comes with a reason");
 }
 
+/// `v` written with every digit it needs to read back exactly.
+inline std::string exactNumber(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
 }  // namespace quorv::fuzz

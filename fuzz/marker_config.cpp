@@ -12,15 +12,10 @@
 #include "MarkerConfig.h"
 
 using quorv::fuzz::require;
+const auto number = quorv::fuzz::exactNumber;
 using quorv::markers::MarkerConfig;
 
 namespace {
-
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
 
 /// The configuration string with '\' as folder separator and every number exact.
 std::string written(const MarkerConfig& config) {

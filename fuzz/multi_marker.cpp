@@ -13,15 +13,10 @@
 #include "MultiMarkerConfig.h"
 
 using quorv::fuzz::require;
+const auto number = quorv::fuzz::exactNumber;
 using quorv::markers::MultiMarkerConfig;
 
 namespace {
-
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
 
 /// The set in the documented layout, every number exact. A path line starts with a blank, as
 /// a path that starts with '#' must (at the start of a line it would be a comment).

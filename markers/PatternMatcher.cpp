@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
+#include <utility>
 
 namespace quorv::markers {
 namespace {
@@ -255,22 +256,25 @@ std::array<double, 4> borderDepths(const cv::Mat& image, bool rgb, const QuadCor
     for (int side = 0; side < 4; ++side) {
         found.clear();
         for (int i = 0; i < kPatternSize; ++i) {
-            // The two cells next to the border at place i along the side, in sample order:
-            // side 0 runs along row 0, side 1 down column 15, side 2 back along row 15, side 3
-            // up column 0.
+            // Place k along the side's row or column of cells (side 0 runs along row 0, side 1
+            // down column 15, side 2 back along row 15, side 3 up column 0), and the cell
+            // `depth` cells in from the border there, as (row, column).
             const int k = side < 2 ? i : kPatternSize - 1 - i;
-            const int r0 = side == 0   ? 0
-                           : side == 2 ? 15
-                                       : k,
-                      c0 = side == 3   ? 0
-                           : side == 1 ? 15
-                                       : k;
-            const int r1 = side == 0   ? 1
-                           : side == 2 ? 14
-                                       : k,
-                      c1 = side == 3   ? 1
-                           : side == 1 ? 14
-                                       : k;
+            auto cell = [&](int depth) -> std::pair<int, int> {
+                const int far = kPatternSize - 1 - depth;
+                switch (side) {
+                    case 0:
+                        return {depth, k};
+                    case 1:
+                        return {k, far};
+                    case 2:
+                        return {far, k};
+                    default:
+                        return {k, depth};
+                }
+            };
+            const auto [r0, c0] = cell(0);
+            const auto [r1, c1] = cell(1);
             if (!light(r0, c0) || !light(r1, c1)) continue;
             const double along = 0.25 + (k + 0.5) / (2.0 * kPatternSize);
             // Unit-square position at `depth` into the quad from this side.

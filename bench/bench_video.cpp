@@ -154,6 +154,15 @@ long residentKilobytes() {
     return 0;
 }
 
+/// Private dirty memory of this process (heap, anonymous maps, written pages of libraries), in
+/// kB: what the process itself holds, without the shared library pages that RSS also counts.
+long privateDirtyKilobytes() {
+    std::ifstream rollup("/proc/self/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);)
+        if (line.rfind("Private_Dirty:", 0) == 0) return std::stol(line.substr(14));
+    return 0;
+}
+
 /// Sets up the whole exhibit in `exhibit` with `feed` as its camera, as the program does after
 /// its notice. Returns false when the folder cannot be entered.
 bool setUpExhibit(App*& app, const std::string& exhibit, const std::string& feed) {
@@ -186,10 +195,10 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     // Pass times are binned, not kept one by one, so the record itself stays the same size
     // however long the soak runs.
     PassTimes window, all;
-    long firstMinute = 0;
+    long firstMinute = 0, firstMinutePrivate = 0;
     const auto start = Clock::now();
     auto nextReport = start + std::chrono::seconds(10);
-    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB\n");
+    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB private_dirty_kB\n");
     FramePacer pacer(*app->viewer, app->viewer->getVideo());
     while (!app->viewer->done()) {
         const double ms = timedPass(*app, cue);
@@ -200,13 +209,17 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
         if (now >= nextReport) {
             const double elapsed = std::chrono::duration<double>(now - start).count();
             const long rss = residentKilobytes();
-            if (firstMinute == 0 && elapsed >= 60.0) firstMinute = rss;
+            const long privateDirty = privateDirtyKilobytes();
+            if (firstMinute == 0 && elapsed >= 60.0) {
+                firstMinute = rss;
+                firstMinutePrivate = privateDirty;
+            }
             // What malloc has handed out and not had back, to tell a growing heap from memory
             // that the allocator or the graphics driver keeps.
             const long heap = static_cast<long>(mallinfo2().uordblks / 1024);
-            std::printf("%.0f %ld %llu %.2f %.2f %.2f %ld\n", elapsed, rss,
+            std::printf("%.0f %ld %llu %.2f %.2f %.2f %ld %ld\n", elapsed, rss,
                         static_cast<unsigned long long>(window.count()), window.median(),
-                        window.percentile(0.99), window.longest(), heap);
+                        window.percentile(0.99), window.longest(), heap, privateDirty);
             std::fflush(stdout);
             window.clear();
             nextReport += std::chrono::seconds(10);
@@ -214,10 +227,13 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
         }
     }
     const long last = residentKilobytes();
+    const long lastPrivate = privateDirtyKilobytes();
     app->tearDown();
     delete app;
-    std::printf("# memory growth after the first minute: %ld kB (%ld -> %ld)\n", last - firstMinute,
-                firstMinute, last);
+    std::printf("# memory growth after the first minute: %ld kB resident (%ld -> %ld), %ld kB "
+                "private dirty (%ld -> %ld)\n",
+                last - firstMinute, firstMinute, last, lastPrivate - firstMinutePrivate,
+                firstMinutePrivate, lastPrivate);
     std::printf("# passes %llu, median %.2f ms, p99 %.2f ms, longest %.2f ms\n",
                 static_cast<unsigned long long>(all.count()), all.median(), all.percentile(0.99),
                 all.longest());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Holds the exhibit up for a long run: the whole exhibit (real plugins, movie, sound on SDL's
 # dummy driver) on the looped demo visit, on a private X server, for SOAK_SECONDS (default
-# 1320, 22 minutes). Every 10 s it records resident memory and frame-loop pass times in
+# 1320, 22 minutes). Every 10 s it records resident and private memory and frame-loop pass times in
 # out/soak/soak.log; at the end it prints the memory growth after the first minute, the median
 # and 99th-percentile pass time, the longest pass (a stall shows there), and whether the run
 # ended normally. Not part of the tests: run it by hand after building.

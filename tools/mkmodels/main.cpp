@@ -5,6 +5,7 @@
 // The character ("Tarmelia") is a friendly figure about 3.5 units tall, feet at z = 0, facing
 // +y, so that scaled by 20 it stands 70 mm high on a 120 mm marker. The "Play" sign is a
 // play triangle on a disc, 100 units across, centred on the origin and standing on z = 0.
+#include <algorithm>
 #include <osg/Geode>
 #include <osg/Geometry>
 #include <osg/Group>
@@ -27,10 +28,22 @@ osg::Material* material(float r, float g, float b, float shine = 20.0f) {
     return m;
 }
 
-/// One coloured part of the character.
+/// The radius that sets how finely a part is tessellated (boxes have flat faces anyway).
+float roundness(const osg::Shape* shape) {
+    if (auto* sphere = dynamic_cast<const osg::Sphere*>(shape)) return sphere->getRadius();
+    if (auto* capsule = dynamic_cast<const osg::Capsule*>(shape)) return capsule->getRadius();
+    if (auto* cone = dynamic_cast<const osg::Cone*>(shape)) return cone->getRadius();
+    if (auto* cylinder = dynamic_cast<const osg::Cylinder*>(shape)) return cylinder->getRadius();
+    return 0.0f;
+}
+
+/// One coloured part of the character. Parts are tessellated in proportion to their radius: the
+/// head (radius 0.5) gets OSG's standard 40 segments around, the smallest parts 14. The
+/// character is drawn every frame, by software rasterisers too, where every triangle costs; a
+/// uniform fine tessellation gave tiny dots the head's 3,600 triangles each.
 osg::Geode* part(osg::Shape* shape, osg::Material* colour, const char* name = "") {
     auto* hints = new osg::TessellationHints;
-    hints->setDetailRatio(1.5f);
+    hints->setDetailRatio(std::clamp(roundness(shape) * 2.5f, 0.35f, 1.0f));
     auto* drawable = new osg::ShapeDrawable(shape, hints);
     auto* geode = new osg::Geode;
     geode->addDrawable(drawable);

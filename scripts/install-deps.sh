@@ -18,6 +18,8 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick libgl1-mesa-dri mesa-utils
   # media and asset generation
   ffmpeg espeak-ng sox python3
+  # the movie plugin's sound track
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   # reading the text the program shows, in whole-program tests
   tesseract-ocr tesseract-ocr-spa
   # the Debian package (cpack's shlibdeps, the package's check) and the kiosk launcher's helpers

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,15 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+/// Sound kept decoded ahead of the pulls, in frames: 0.75 s, within the one-second buffer.
+constexpr size_t kSoundAhead = MovieAudio::kRate * 3 / 4;
+/// A piece of sound this far (in frames, 10 ms) from where the last one ended is placed by its
+/// time stamp, with silence before it or its overlap dropped; nearer, it follows on seamlessly.
+constexpr int64_t kSoundSlack = MovieAudio::kRate / 100;
+/// Longest wait of the playback thread while the sound paces it, so that the buffer is topped
+/// up in time.
+constexpr auto kSoundPoll = std::chrono::milliseconds(40);
 
 /// Every stream whose playback thread may be running, so that those threads are stopped at
 /// process exit before the libraries they decode with are torn down, even when the program
@@ -56,11 +66,22 @@ osg::ref_ptr<MovieStream> MovieStream::open(const std::string& path, std::string
     auto decoder = std::make_unique<MovieDecoder>();
     cv::Mat first;
     if (!decoder->open(path, first, why)) return nullptr;
-    return new MovieStream(std::move(decoder), first);
+    auto sound = std::make_unique<MovieSound>();
+    std::string soundWhy;
+    if (!sound->open(path, decoder->framesPerSecond(), &soundWhy)) {
+        if (!soundWhy.empty())
+            osg::notify(osg::WARN) << "Quorv movie: " << path << ": " << soundWhy
+                                   << "; the movie plays without sound" << std::endl;
+        sound.reset();
+    }
+    return new MovieStream(std::move(decoder), first, std::move(sound));
 }
 
-MovieStream::MovieStream(std::unique_ptr<MovieDecoder> decoder, const cv::Mat& first)
-    : _framesPerSecond(decoder->framesPerSecond()), _decoder(std::move(decoder)) {
+MovieStream::MovieStream(std::unique_ptr<MovieDecoder> decoder, const cv::Mat& first,
+                         std::unique_ptr<MovieSound> sound)
+    : _framesPerSecond(decoder->framesPerSecond()),
+      _decoder(std::move(decoder)),
+      _sound(std::move(sound)) {
     LiveStreams::instance();  // made before any thread starts, so its exit handler runs first
     allocateImage(first.cols, first.rows, 1, GL_BGR, GL_UNSIGNED_BYTE, 1);
     setInternalTextureFormat(GL_RGB);
@@ -71,6 +92,10 @@ MovieStream::MovieStream(std::unique_ptr<MovieDecoder> decoder, const cv::Mat& f
     setDataVariance(osg::Object::DYNAMIC);
     _status = PAUSED;
     _handoff.looping = getLoopingMode() == LOOPING;
+    if (_sound) {
+        _audio = new MovieAudio;
+        setAudioStreams({_audio});
+    }
     dirty();
 }
 
@@ -86,11 +111,19 @@ void MovieStream::play() {
         _handoff.wake.notify_all();
     }
     _finished = false;
+    soundPlays(true);
     startThread();
+}
+
+void MovieStream::soundPlays(bool playing) {
+    if (!_audio) return;
+    _audio->setPlaying(playing);
+    if (osg::ref_ptr<osg::AudioSink> sink = _audio->sink()) playing ? sink->play() : sink->pause();
 }
 
 void MovieStream::pause() {
     _status = PAUSED;
+    soundPlays(false);
     std::lock_guard<std::mutex> lock(_handoff.mutex);
     if (!_handoff.playing) return;
     _handoff.playing = false;
@@ -115,6 +148,10 @@ void MovieStream::quit(bool waitForThreadToExit) {
         _handoff.wake.notify_all();
     }
     if (_status == PLAYING) _status = PAUSED;
+    if (_audio) {
+        _audio->setPlaying(false);
+        if (osg::ref_ptr<osg::AudioSink> sink = _audio->sink()) sink->stop();
+    }
     // Without waiting, the thread ends on its own; the next start or the destructor joins it.
     if (waitForThreadToExit && _thread.joinable()) _thread.join();
     if (!_thread.joinable()) LiveStreams::instance().remove(this);
@@ -180,6 +217,14 @@ bool MovieStream::decodeNext(bool looping) {
         return true;
     }
     if (looping && _decoder->restart() && _decoder->read(_pending)) {
+        // The next round starts where the sound started it; without sound ahead, at the end of
+        // this round's pictures.
+        if (_roundStarts.empty()) {
+            _roundStart += _nextIndex / _framesPerSecond;
+        } else {
+            _roundStart = double(_roundStarts.front()) / MovieAudio::kRate;
+            _roundStarts.pop_front();
+        }
         _pendingIndex = 0;
         _nextIndex = 1;
         return true;
@@ -188,6 +233,63 @@ bool MovieStream::decodeNext(bool looping) {
         osg::notify(osg::WARN) << "Quorv movie: cannot go back to the start of " << _decoder->path()
                                << "; playback stops" << std::endl;
     return false;
+}
+
+bool MovieStream::soundWanted() const {
+    return _audio && !_soundOver && _audio->sink().valid() && _audio->buffered() < kSoundAhead;
+}
+
+void MovieStream::restartSound() {
+    if (!_audio) return;
+    _audio->clear();
+    if (!_sound->restart()) _soundOver = true;
+    _piece.clear();
+    _pieceDone = 0;
+    _soundWritten = _soundRound = 0;
+    _roundStarts.clear();
+    _roundStart = 0;
+}
+
+void MovieStream::feedSound(bool looping) {
+    if (_pieceDone >= _piece.size() / MovieAudio::kChannels) {
+        const MovieSound::Step step = _sound->next(_piece, &_piecePosition);
+        _pieceDone = 0;
+        if (!_sound->failure().empty() && !_soundWarned) {
+            _soundWarned = true;
+            osg::notify(osg::WARN)
+                << "Quorv movie: " << _decoder->path() << ": " << _sound->failure()
+                << "; silence for the rest of it" << std::endl;
+        }
+        if (step == MovieSound::Step::End) {
+            // Silence to the end of the pictures, then the next round from there.
+            const int64_t end = _soundRound + _sound->endPosition();
+            if (_soundWritten < end) {
+                _soundWritten += _audio->push(nullptr, size_t(end - _soundWritten));
+                if (_soundWritten < end) return;  // the rest when there is room
+            }
+            if (!looping) {
+                _soundOver = true;
+                return;
+            }
+            _soundRound = end;
+            _roundStarts.push_back(end);
+            if (!_sound->restart()) _soundOver = true;
+            return;
+        }
+        if (step != MovieSound::Step::Sound) return;
+    }
+    const size_t frames = _piece.size() / MovieAudio::kChannels;
+    const int64_t at = _soundRound + _piecePosition + int64_t(_pieceDone);
+    if (at > _soundWritten + kSoundSlack) {  // a gap: silence up to the piece
+        _soundWritten += _audio->push(nullptr, size_t(at - _soundWritten));
+        if (_soundWritten < at) return;
+    } else if (at + kSoundSlack < _soundWritten) {  // an overlap: what is already there stays
+        _pieceDone = std::min(frames, _pieceDone + size_t(_soundWritten - at));
+    }
+    const size_t taken =
+        _audio->push(&_piece[_pieceDone * MovieAudio::kChannels], frames - _pieceDone);
+    _pieceDone += taken;
+    _soundWritten += int64_t(taken);
 }
 
 void MovieStream::playbackLoop() {
@@ -203,6 +305,7 @@ void MovieStream::playbackLoop() {
             _handoff.rewind = false;
             lock.unlock();
             const bool restarted = _decoder->restart() && _decoder->read(_pending);
+            restartSound();
             lock.lock();
             if (restarted) {
                 std::swap(_pending, _handoff.picture);
@@ -222,6 +325,13 @@ void MovieStream::playbackLoop() {
             _handoff.wake.wait(lock);
             continue;
         }
+        if (soundWanted()) {
+            const bool looping = _handoff.looping;
+            lock.unlock();
+            feedSound(looping);
+            lock.lock();
+            continue;
+        }
         if (!_hasPending) {
             const bool looping = _handoff.looping;
             lock.unlock();
@@ -231,25 +341,41 @@ void MovieStream::playbackLoop() {
             if (!decoded) {
                 _atEnd = true;
                 _handoff.ended = true;
+                lock.unlock();
+                soundPlays(false);  // silence from the next pull, not the buffer's leftovers
+                lock.lock();
             }
             continue;  // requests may have come while decoding
         }
         const Clock::time_point now = Clock::now();
-        if (!inRun) {
-            inRun = true;
-            runStart = now;
-            runPictures = 0;
-        }
-        const Clock::time_point due = runStart + period * (runPictures + 1);
-        if (now < due) {
-            _handoff.wake.wait_until(lock, due);  // or until a request
-            continue;
-        }
-        if (now - due > 2 * period) {
-            runStart = now;  // late: go on from here, don't rush to catch up
-            runPictures = 0;
+        double heard = 0;
+        if (_audio && _audio->clock(now, &heard)) {
+            // Paced by the sound: the picture is due when the sound heard reaches it.
+            inRun = false;
+            const double ahead = _roundStart + _pendingIndex / _framesPerSecond - heard;
+            if (ahead > 0) {
+                const auto wait = std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(ahead));
+                _handoff.wake.wait_until(lock, now + std::min<Clock::duration>(wait, kSoundPoll));
+                continue;
+            }
         } else {
-            ++runPictures;
+            if (!inRun) {
+                inRun = true;
+                runStart = now;
+                runPictures = 0;
+            }
+            const Clock::time_point due = runStart + period * (runPictures + 1);
+            if (now < due) {
+                _handoff.wake.wait_until(lock, due);  // or until a request
+                continue;
+            }
+            if (now - due > 2 * period) {
+                runStart = now;  // late: go on from here, don't rush to catch up
+                runPictures = 0;
+            } else {
+                ++runPictures;
+            }
         }
         std::swap(_pending, _handoff.picture);
         _handoff.pictureIndex = _pendingIndex;

@@ -1,10 +1,10 @@
-#include "MovieStream.h"
+#include <dlfcn.h>
 
 #include <osgDB/FileNameUtils>
 #include <osgDB/FileUtils>
 #include <osgDB/Registry>
 
-#include <dlfcn.h>
+#include "MovieStream.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void keepLibraryLoaded() {
 
 /// Reads movie files as a MovieStream, paused on its first picture.
 class ReaderWriterMovie : public osgDB::ReaderWriter {
-public:
+  public:
     ReaderWriterMovie() {
         supportsExtension("mpg", "MPEG-1/2 program stream");
         supportsExtension("mpeg", "MPEG-1/2 program stream");

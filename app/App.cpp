@@ -76,7 +76,11 @@ void App::setUpExhibit() {
     OsgArt::attachModel(viewer->getMarkerTransform(kPlayMarker), play.get(), osg::Vec3d(0, 0, 0),
                         osg::Vec3d(1, 1, 1));
 
-    movieManager->addMovie(viewer->getMarkerTransform(kMovieMarker), kMovieFile, kMovieName);
+    // The movie's sound track, when it has one, plays through the sound library's device,
+    // under the phrase.
+    if (movieManager->addMovie(viewer->getMarkerTransform(kMovieMarker), kMovieFile, kMovieName))
+        for (auto& track : movieManager->getMovies().at(kMovieName).movie->getAudioStreams())
+            soundLibrary->attachMovieSound(track.get());
 }
 
 void App::runFrameLoop() {

@@ -17,7 +17,8 @@ struct App {
     /// manager.
     App();
 
-    /// Declares the exhibit's fixed content: markers, phrase, models and movie.
+    /// Declares the exhibit's fixed content: markers, phrase, models and movie, whose sound
+    /// track the sound library mixes under the phrase.
     void setUpExhibit();
 
     /// Renders frames until the viewer is done or an end signal has come (EndSignals.h); after
@@ -30,6 +31,7 @@ struct App {
     /// event, or the next picture of a playing movie (see FramePacer).
     void waitForNews(FramePacer& pacer) const;
 
-    /// Destroys the sound library (closing the audio device), then the movie manager.
+    /// Destroys the sound library (it lets go of the movie's sound track, then closes the audio
+    /// device), then the movie manager, which stops the movie.
     void tearDown();
 };

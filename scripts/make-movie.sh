@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Makes the exhibit's movie, shown on the marker when the visitor brings it into view:
-#   exhibit/videos_Tovarin/Tovarin.mpg   15 s, 640x480, 25 fps, MPEG-1 video, no sound
+#   exhibit/videos_Tovarin/Tovarin.mpg   15 s, 640x480, 25 fps, MPEG-1 video, and a sound
+#                                        track in MPEG-1 Layer II (44100 Hz, stereo, 128 kb/s)
 #
 # Our own design, drawn by ffmpeg's lavfi filters: a dark blue stage, the title "Tovarin" fading
 # in, a ball orbiting the title, a square bouncing along the floor, bars rising and falling like
-# an equaliser and a progress strip along the bottom. Running it again gives the same file.
+# an equaliser and a progress strip along the bottom. The sound: a Spanish narration spoken by
+# espeak-ng over four soft chords (A minor, F, C, G; a different voicing on each side) and a
+# brushed beat of pink noise, also different on each side, so that the track is never silent
+# and no two moments of it sound alike. Running it again gives the same file.
 #
 # Usage: scripts/make-movie.sh [OUTPUT]   (default: exhibit/videos_Tovarin/Tovarin.mpg)
 set -euo pipefail
@@ -20,11 +24,20 @@ if ! command -v ffmpeg >/dev/null; then
   echo "make-movie: ffmpeg is not installed (apt-get install ffmpeg)" >&2
   exit 1
 fi
+if ! command -v espeak-ng >/dev/null; then
+  echo "make-movie: espeak-ng is not installed (apt-get install espeak-ng)" >&2
+  exit 1
+fi
 if [ ! -f "$font" ]; then
   echo "make-movie: $font missing (apt-get install fonts-dejavu-core)" >&2
   exit 1
 fi
 mkdir -p "$(dirname "$out")"
+voice=$(mktemp --suffix=.wav)
+trap 'rm -f "$voice"' EXIT
+narration="Esto es Tovarin. Acerca las tarjetas a la cámara y el personaje aparecerá sobre ellas.
+Con las teclas puedes hacerlo caminar y girar. Disfruta de la visita."
+espeak-ng -v es -s 150 -p 40 -w "$voice" "$narration"
 
 src() { echo "color=c=$1:s=$2:r=$rate:d=$seconds"; }
 
@@ -60,10 +73,34 @@ drawbox=x=0:y=356:w=iw:h=4:color=0x4cc9f0:t=fill[floor];
 alpha='min(1,t/2)':shadowcolor=black@0.6:shadowx=4:shadowy=4,
 drawtext=fontfile=$font:text='an exhibit in augmented reality':fontsize=24:fontcolor=0xa9def9:
 x=(w-text_w)/2:y=250:alpha='clip((t-1.5)/1.5,0,1)'[titled];
-[titled][ball]overlay=x='288+230*cos(2*PI*t/6)':y='150+110*sin(2*PI*t/6)',format=yuv420p"
+[titled][ball]overlay=x='288+230*cos(2*PI*t/6)':y='150+110*sin(2*PI*t/6)',format=yuv420p[v]"
 
-ffmpeg -hide_banner -loglevel error -y -filter_complex "$graph" \
-  -c:v mpeg1video -q:v 5 -g 25 -bf 2 -f mpeg -fflags +bitexact -flags:v +bitexact "$out"
+# The chords, one every 3.75 s, each fading in and out over 0.3 s so that the change of notes
+# does not click; the left side plays root, third and fifth, the right side third, fifth and
+# the octave, both over the root an octave down.
+chord=3.75
+pick() { echo "if(eq(floor(t/$chord),0),$1,if(eq(floor(t/$chord),1),$2,if(eq(floor(t/$chord),2),$3,$4)))"; }
+root=$(pick 220 174.61 261.63 196)
+third=$(pick 261.63 220 329.63 246.94)
+fifth=$(pick 329.63 261.63 392 293.66)
+fade="pow(sin(PI/2*min(1,min(mod(t,$chord),$chord-mod(t,$chord))/0.3)),2)"
+tone() { echo "sin(2*PI*($1)*t)"; }
+bass="0.02*$(tone "$root/2")"
+left="$fade*(0.018*($(tone "$root")+$(tone "$third")+$(tone "$fifth"))+$bass)"
+right="$fade*(0.018*($(tone "$third")+$(tone "$fifth")+$(tone "2*$root"))+$bass)"
+# The brushes: pink noise of a seed of its own on each side, struck twice a second.
+brush="0.4+0.6*exp(-10*mod(t,0.5))"
+graph="$graph;
+aevalsrc=exprs='$left|$right':s=44100:d=$seconds[music];
+anoisesrc=c=pink:a=0.04:seed=11:r=44100:d=$seconds[noise0];
+anoisesrc=c=pink:a=0.04:seed=23:r=44100:d=$seconds[noise1];
+[noise0][noise1]join=inputs=2:channel_layout=stereo,aeval=exprs='val(0)*($brush)|val(1)*($brush)'[brushes];
+[0:a]aresample=44100,pan=stereo|c0=0.4*c0|c1=0.4*c0,adelay=1500|1500[voice];
+[music][brushes][voice]amix=inputs=3:normalize=0:duration=first[a]"
+
+ffmpeg -hide_banner -loglevel error -y -i "$voice" -filter_complex "$graph" \
+  -map '[v]' -map '[a]' -c:v mpeg1video -q:v 5 -g 25 -bf 2 -c:a mp2 -ar 44100 -b:a 128k \
+  -f mpeg -fflags +bitexact -flags:v +bitexact -flags:a +bitexact "$out"
 
 bytes=$(stat -c %s "$out")
 echo "make-movie: $out, $(awk -v b="$bytes" 'BEGIN { printf "%.2f MB", b / 1e6 }')"

@@ -2,23 +2,28 @@
 // movie plays, the main thread updating the texture 60 times a second as the program does.
 //
 // Usage: quorv-bench-movie [MOVIE] [SECONDS]
-//   MOVIE    default: exhibit/videos_Tovarin/Tovarin.mpg (640x480, 25 fps, MPEG-1)
-//   SECONDS  how many 1-s samples to take, default 20
+//   MOVIE    default: exhibit/videos_Tovarin/Tovarin.mpg (640x480, 25 fps, MPEG-1, no sound)
+//   SECONDS  how many 1-s samples to take in each part, default 20
 //
 // Prints the median, lowest and highest of the samples for the playback thread, the median for
 // the whole process (FFmpeg runs slice threads of its own, and the main thread copies pictures)
-// and the median number of pictures shown per second. CPU time is read from the kernel's
+// and the median number of pictures shown per second. A movie with a sound track is measured
+// twice: first with no sink attached (pictures only), then with a sink whose thread pulls 4096
+// frames every 4096/22050 s, as SDL_mixer does, so that the playback thread also decodes the
+// sound and paces the pictures by it. CPU time is read from the kernel's
 // per-thread CPU clock, found by the thread's id under /proc/self/task: the same utime + stime
 // that /proc/<id>/stat gives, in nanoseconds instead of 10-ms ticks.
 #include <support/Paths.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <osg/AudioStream>
 #include <osg/ImageStream>
 #include <osg/TextureRectangle>
 #include <osgDB/FileUtils>
@@ -54,6 +59,15 @@ long playbackThread() {
     return 0;
 }
 
+/// A sink that plays whenever the movie does; a thread of the benchmark pulls from the stream.
+struct PullingSink : osg::AudioSink {
+    void play() override { on = true; }
+    void pause() override { on = false; }
+    void stop() override { on = false; }
+    bool playing() const override { return on; }
+    std::atomic<bool> on{false};
+};
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
@@ -79,45 +93,70 @@ int main(int argc, char** argv) {
     std::printf("%s: %dx%d at %.2f fps, %d samples of 1 s\n", movie.c_str(), stream->s(),
                 stream->t(), stream->getFrameRate(), samples);
 
-    stream->play();
-    const long thread = playbackThread();
-    if (thread == 0) {
-        std::fprintf(stderr, "quorv-bench-movie: no playback thread\n");
-        return 1;
-    }
-    const clockid_t threadClock = threadCpuClock(thread);
-    std::vector<double> threadPercent, processPercent, picturesPerSecond;
-    auto next = Clock::now();
-    // One warm-up second, not counted.
-    for (int second = -1; second < samples; ++second) {
-        const auto start = Clock::now();
-        const double threadStart = cpuSeconds(threadClock);
-        const double processStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        const unsigned int modifiedStart = stream->getModifiedCount();
-        unsigned int lastModified = modifiedStart, pictures = 0;
-        while (Clock::now() - start < std::chrono::seconds(1)) {
-            (*texture->getUpdateCallback())(texture.get(), nullptr);
-            if (stream->getModifiedCount() != lastModified) {
-                lastModified = stream->getModifiedCount();
-                ++pictures;
-            }
-            next += std::chrono::microseconds(16667);
-            std::this_thread::sleep_until(next);
+    // Plays for `samples` seconds and prints the medians under `title`.
+    const auto measure = [&](const char* title) {
+        stream->play();
+        const long thread = playbackThread();
+        if (thread == 0) {
+            std::fprintf(stderr, "quorv-bench-movie: no playback thread\n");
+            std::exit(1);
         }
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (second < 0) continue;
-        threadPercent.push_back(100.0 * (cpuSeconds(threadClock) - threadStart) / elapsed);
-        processPercent.push_back(100.0 * (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart) /
-                                 elapsed);
-        picturesPerSecond.push_back(pictures / elapsed);
+        const clockid_t threadClock = threadCpuClock(thread);
+        std::vector<double> threadPercent, processPercent, picturesPerSecond;
+        auto next = Clock::now();
+        // One warm-up second, not counted.
+        for (int second = -1; second < samples; ++second) {
+            const auto start = Clock::now();
+            const double threadStart = cpuSeconds(threadClock);
+            const double processStart = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+            const unsigned int modifiedStart = stream->getModifiedCount();
+            unsigned int lastModified = modifiedStart, pictures = 0;
+            while (Clock::now() - start < std::chrono::seconds(1)) {
+                (*texture->getUpdateCallback())(texture.get(), nullptr);
+                if (stream->getModifiedCount() != lastModified) {
+                    lastModified = stream->getModifiedCount();
+                    ++pictures;
+                }
+                next += std::chrono::microseconds(16667);
+                std::this_thread::sleep_until(next);
+            }
+            const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+            if (second < 0) continue;
+            threadPercent.push_back(100.0 * (cpuSeconds(threadClock) - threadStart) / elapsed);
+            processPercent.push_back(100.0 * (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart) /
+                                     elapsed);
+            picturesPerSecond.push_back(pictures / elapsed);
+        }
+        stream->pause();
+        std::printf("%s\n", title);
+        std::printf("  playback thread CPU, %% of one core: median %.2f  (min %.2f, max %.2f)\n",
+                    median(threadPercent),
+                    *std::min_element(threadPercent.begin(), threadPercent.end()),
+                    *std::max_element(threadPercent.begin(), threadPercent.end()));
+        std::printf("  whole process CPU, %% of one core: median %.2f\n", median(processPercent));
+        std::printf("  pictures shown per second: median %.1f\n", median(picturesPerSecond));
+    };
+    measure(stream->getAudioStreams().empty() ? "pictures (the movie has no sound track)"
+                                              : "pictures only, no sink attached");
+
+    if (!stream->getAudioStreams().empty()) {
+        osg::AudioStream* sound = stream->getAudioStreams()[0].get();
+        osg::ref_ptr<PullingSink> sink = new PullingSink;
+        sink->setDelay(4096 / 22050.0);
+        sound->setAudioSink(sink.get());
+        stream->rewind();  // the sound starts with the movie: both from the start
+        std::atomic<bool> done{false};
+        std::thread puller([&] {
+            std::vector<char> buffer(4096 * 4);
+            for (auto next = Clock::now(); !done; next += std::chrono::microseconds(185760)) {
+                std::this_thread::sleep_until(next);
+                sound->consumeAudioBuffer(buffer.data(), buffer.size());
+            }
+        });
+        measure("pictures and sound, a sink pulling at real-time pace");
+        done = true;
+        puller.join();
     }
     stream->quit(true);
-
-    std::printf("playback thread CPU, %% of one core: median %.2f  (min %.2f, max %.2f)\n",
-                median(threadPercent),
-                *std::min_element(threadPercent.begin(), threadPercent.end()),
-                *std::max_element(threadPercent.begin(), threadPercent.end()));
-    std::printf("whole process CPU, %% of one core: median %.2f\n", median(processPercent));
-    std::printf("pictures shown per second: median %.1f\n", median(picturesPerSecond));
     return 0;
 }

@@ -267,7 +267,7 @@ void MovieStream::feedSound(bool looping) {
                 _soundWritten += _audio->push(nullptr, size_t(end - _soundWritten));
                 if (_soundWritten < end) return;  // the rest when there is room
             }
-            if (!looping) {
+            if (!looping || _sound->endPosition() <= 0) {  // no round to go on with
                 _soundOver = true;
                 return;
             }
@@ -349,8 +349,9 @@ void MovieStream::playbackLoop() {
         }
         const Clock::time_point now = Clock::now();
         double heard = 0;
-        if (_audio && _audio->clock(now, &heard)) {
-            // Paced by the sound: the picture is due when the sound heard reaches it.
+        // Paced by the sound while there is sound to come: the picture is due when the sound
+        // heard reaches it. A track that could not go on leaves the pictures to the steady clock.
+        if (_audio && !(_soundOver && _audio->buffered() == 0) && _audio->clock(now, &heard)) {
             inRun = false;
             const double ahead = _roundStart + _pendingIndex / _framesPerSecond - heard;
             if (ahead > 0) {

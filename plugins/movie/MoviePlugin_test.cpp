@@ -223,20 +223,18 @@ TEST(MoviePlugin, SoundTracksAndPicturesInStep) {
          std::this_thread::sleep_for(2ms)) {
         movie->update(nullptr);
         const bool now = cv::mean(cv::Mat(movie->t(), movie->s(), CV_8UC3, movie->data()))[1] > 128;
-        if (now && !white) pictures.push_back(since());
-        white = now;
-        if (pictures.size() == 3 && !paused && since() > pictures[2] + 0.3) {
+        if (!std::exchange(white, now) && now) pictures.push_back(since());
+        if (pictures.size() == 3 && since() > pictures[2] + 0.3 && !std::exchange(paused, true)) {
             movie->pause();  // between two changes
             std::this_thread::sleep_for(600ms);
             movie->play();
-            paused = true;
         }
     }
     done = true;
     audio.join();
     ASSERT_TRUE(pictures.size() == 8 && tones.size() == 8) << tones.size() << " tones";
-    std::vector<double> offsets;
-    for (size_t i = 0; i < 8; ++i) offsets.push_back(pictures[i] - tones[i]);
+    std::vector<double>& offsets = pictures;
+    for (size_t i = 0; i < 8; ++i) offsets[i] -= tones[i];
     std::sort(offsets.begin(), offsets.end());
     const double worst = std::max(-offsets.front(), offsets.back());
     std::printf("picture - sound offset over 8 changes: median %+.1f ms, worst |%.1f| ms\n",

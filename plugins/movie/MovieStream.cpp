@@ -242,7 +242,7 @@ bool MovieStream::soundWanted() const {
 void MovieStream::restartSound() {
     if (!_audio) return;
     _audio->clear();
-    if (!_sound->restart()) _soundOver = true;
+    _soundOver = !_sound->restart();
     _piece.clear();
     _pieceDone = 0;
     _soundWritten = _soundRound = 0;
@@ -325,12 +325,15 @@ void MovieStream::playbackLoop() {
             _handoff.wake.wait(lock);
             continue;
         }
-        if (soundWanted()) {
+        // One step of sound decoding per turn, then the pictures get theirs: a track that ends
+        // early has the rest of the file read for its picture count, a few packets a step.
+        const bool feeding = soundWanted();
+        if (feeding) {
             const bool looping = _handoff.looping;
             lock.unlock();
             feedSound(looping);
             lock.lock();
-            continue;
+            if (_handoff.quit || _handoff.rewind || !_handoff.playing) continue;
         }
         if (!_hasPending) {
             const bool looping = _handoff.looping;
@@ -357,7 +360,9 @@ void MovieStream::playbackLoop() {
             if (ahead > 0) {
                 const auto wait = std::chrono::duration_cast<Clock::duration>(
                     std::chrono::duration<double>(ahead));
-                _handoff.wake.wait_until(lock, now + std::min<Clock::duration>(wait, kSoundPoll));
+                if (!feeding)
+                    _handoff.wake.wait_until(lock,
+                                             now + std::min<Clock::duration>(wait, kSoundPoll));
                 continue;
             }
         } else {
@@ -368,7 +373,7 @@ void MovieStream::playbackLoop() {
             }
             const Clock::time_point due = runStart + period * (runPictures + 1);
             if (now < due) {
-                _handoff.wake.wait_until(lock, due);  // or until a request
+                if (!feeding) _handoff.wake.wait_until(lock, due);  // or until a request
                 continue;
             }
             if (now - due > 2 * period) {

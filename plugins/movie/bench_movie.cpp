@@ -2,7 +2,7 @@
 // movie plays, the main thread updating the texture 60 times a second as the program does.
 //
 // Usage: quorv-bench-movie [MOVIE] [SECONDS]
-//   MOVIE    default: exhibit/videos_Tovarin/Tovarin.mpg (640x480, 25 fps, MPEG-1, no sound)
+//   MOVIE    default: exhibit/videos_Tovarin/Tovarin.mpg (640x480, 25 fps, MPEG-1, MP2 sound)
 //   SECONDS  how many 1-s samples to take in each part, default 20
 //
 // Prints the median, lowest and highest of the samples for the playback thread, the median for

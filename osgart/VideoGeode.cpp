@@ -22,9 +22,11 @@ public:
     void load(const osg::Texture2D& texture, osg::State& state) const override {
         const osg::Image* image = texture.getImage();
         if (!image) return;
-        // Allocate the full power-of-two texture, then fill its corner.
+        // Allocate the full power-of-two texture, then fill its corner. Four bytes a texel is
+        // the layout renderers sample fastest (software GL samples three-byte texels through
+        // a slower path).
         glPixelStorei(GL_UNPACK_ALIGNMENT, image->getPacking());
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, static_cast<GLsizei>(_width),
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(_width),
                      static_cast<GLsizei>(_height), 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         _uploaded = false;
         subload(texture, state);

@@ -67,6 +67,10 @@ OsgArt::OsgArt() {
     camera = calibration->createCamera();
     camera->addChild(layer.get());
     root->addChild(camera.get());
+    // The live picture covers every pixel of the window, so only depth is cleared before each
+    // frame: clearing the colour as well is a whole-window fill that nobody sees, and with a
+    // software renderer it costs as much as drawing a model.
+    getCamera()->setClearMask(GL_DEPTH_BUFFER_BIT);
 
     markers.clear();
     video->start();

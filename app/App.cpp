@@ -98,7 +98,8 @@ void App::runFrameLoop() {
     }
 }
 
-void App::waitForNews(FramePacer& pacer) const {
+void App::waitForNews(FramePacer& pacer) {
+    memoryTrim.maybeTrim();
     const double moviePeriod = movieManager->playingPicturePeriod();
     pacer.wait(moviePeriod > 0 ? FramePacer::Clock::now() + FramePacer::after(moviePeriod)
                                : FramePacer::Clock::time_point::max());

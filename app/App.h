@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MemoryTrim.h"
+
 class FramePacer;
 class MovieManager;
 class OsgArt;
@@ -12,6 +14,7 @@ struct App {
     MovieManager* movieManager = nullptr;  ///< owned
     SoundLibrary* soundLibrary = nullptr;  ///< owned
     OsgArt* viewer = nullptr;              ///< the process-wide viewer, not owned
+    MemoryTrim memoryTrim;
 
     /// Creates the viewer (which may end the process), then the sound library, then the movie
     /// manager.
@@ -28,8 +31,9 @@ struct App {
     void runFrameLoop();
 
     /// Waits, after a frame, until there is something new to draw: a camera picture, an input
-    /// event, or the next picture of a playing movie (see FramePacer).
-    void waitForNews(FramePacer& pacer) const;
+    /// event, or the next picture of a playing movie (see FramePacer). Once a minute it first
+    /// gives the allocator's free pages back to the system (see MemoryTrim).
+    void waitForNews(FramePacer& pacer);
 
     /// Destroys the sound library (it lets go of the movie's sound track, then closes the audio
     /// device), then the movie manager, which stops the movie.

@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -56,10 +55,6 @@ TEST(SoundLibrary, AMovieIsMixedUnderTheSoundsDuckedAndLetGoBeforeTheDeviceClose
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "40", 1);
-    auto recorded = [&] {
-        struct stat info {};
-        return stat(file.c_str(), &info) ? 0L : long(info.st_size / 4);
-    };
     auto waitFor = [](auto done) {
         while (!done()) std::this_thread::sleep_for(2ms);
     };
@@ -71,7 +66,7 @@ TEST(SoundLibrary, AMovieIsMixedUnderTheSoundsDuckedAndLetGoBeforeTheDeviceClose
     osg::ref_ptr<MovieSoundSink> sink = library->attachMovieSound(movie.get());
     ASSERT_TRUE(sink && movie->sink == sink && !sink->playing());
     EXPECT_NEAR(sink->getDelay(), 4096 / 22050.0, 1e-9);
-    waitFor([&] { return recorded() > 3 * 4096; });
+    std::this_thread::sleep_for(200ms);  // a few buffers mixed
     EXPECT_EQ(movie->frames, 0) << "pulled before it played";
     sink->play();
     waitFor([&] { return movie->frames > 22050; });
@@ -149,10 +144,9 @@ TEST(SoundLibrary, NoAudioDeviceIsReportedInOneLine) {
     osg::ref_ptr<MovieSoundSink> sink;
     {
         SoundLibrary library;
-        sink = library.attachMovieSound(movie.get());
-        sink->play();
-        EXPECT_TRUE(movie->sink == sink && !sink->playing()) << "the movie plays silently";
+        (sink = library.attachMovieSound(movie.get()))->play();
     }
+    EXPECT_TRUE(movie->sink == sink && !sink->playing()) << "the movie plays silently";
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.rfind("Imposible de inicializar audio", 0), 0u) << out;
     EXPECT_TRUE(out.size() > 32 && out.find('\n') == out.size() - 1) << "not one line, with why";

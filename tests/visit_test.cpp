@@ -307,12 +307,9 @@ TEST(VisitTest, AWholeVisitMatchesItsRecording) {
             // is silent; under the movie, what is left once the phrase is taken away is weak.
             long heard = 0, voiced = 0, wrong = 0, misses = 0;
             for (int w = 0; w + 1024 <= length && start + w + 1024 <= frames; w += 1024) {
-                const cv::Mat said = speech.colRange(w, w + 1024);
-                const double voice = said.dot(said),
-                             rest = std::pow(
-                                 cv::norm(mid.colRange(int(start) + w, int(start) + w + 1024),
-                                          said),
-                                 2);
+                const cv::Mat said = speech.colRange(w, w + 1024),
+                              got = mid.colRange(int(start) + w, int(start) + w + 1024);
+                const double voice = said.dot(said), rest = std::pow(cv::norm(got, said), 2);
                 // Windows of voice louder than the movie ducked under it.
                 if (voice < 1024.0 * 1500 * 1500) continue;
                 voiced = w + 1023;
@@ -325,8 +322,8 @@ TEST(VisitTest, AWholeVisitMatchesItsRecording) {
             // It starts in the pass that draws the sighting's first frame, so no later than the
             // buffer mixed when that frame was seen on screen (give or take one), and earlier
             // only by the time drawing and the screenshot took. Taken away while it sounds, it
-            // stops the same way in the pass that draws the first frame without it: after the
-            // last sound heard and before the next one the phrase would have made.
+            // stops the same way in the pass that draws the first frame without it (its last
+            // window of voice heard may end a little before, in a pause of the phrase).
             const long shown = visit.bufferAt(seen), lost = visit.bufferAt(gone);
             EXPECT_NEAR(start / kBuffer, shown - 3, 5) << "the start against the sighting's buffer";
             const bool taken = (gone - seen) / kFps < double(length) / kRate;
@@ -389,10 +386,8 @@ TEST(VisitTest, AWholeVisitMatchesItsRecording) {
                      (clear && std::abs(db) > 1);
         }
         EXPECT_EQ(misheard, 0) << "buffers not from the movie's sound track";
-        EXPECT_EQ(jumps, 0) << "the sound did not go on where it was";
-        EXPECT_GE(resumes, 3) << "patt.camara leaves and comes back three times";
-        EXPECT_GT(ducked, 10) << "too little of the phrase over the movie";
-        EXPECT_EQ(level, 0) << "buffers at the wrong level";
+        EXPECT_TRUE(jumps == 0 && resumes >= 3) << jumps << " jumps, " << resumes << " resumes";
+        EXPECT_TRUE(level == 0 && ducked > 10) << level << " buffers at the wrong level";
     }
 }
 

@@ -55,9 +55,6 @@ TEST(SoundLibrary, AMovieIsMixedUnderTheSoundsDuckedAndLetGoBeforeTheDeviceClose
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "40", 1);
-    auto waitFor = [](auto done) {
-        while (!done()) std::this_thread::sleep_for(2ms);
-    };
     osg::ref_ptr<FakeMovieSound> movie = new FakeMovieSound(22050),
                                  other = new FakeMovieSound(44100);
     auto library = std::make_unique<SoundLibrary>();
@@ -69,11 +66,11 @@ TEST(SoundLibrary, AMovieIsMixedUnderTheSoundsDuckedAndLetGoBeforeTheDeviceClose
     std::this_thread::sleep_for(200ms);  // a few buffers mixed
     EXPECT_EQ(movie->frames, 0) << "pulled before it played";
     sink->play();
-    waitFor([&] { return movie->frames > 22050; });
+    while (movie->frames < 22050) std::this_thread::sleep_for(2ms);
     library->playSound("phrase", 0);
-    waitFor([&] { return !Mix_Playing(library->channelOf("phrase")); });
+    while (Mix_Playing(library->channelOf("phrase"))) std::this_thread::sleep_for(2ms);
     const long ended = movie->frames;
-    waitFor([&] { return movie->frames > ended + 22050; });
+    while (movie->frames < ended + 22050) std::this_thread::sleep_for(2ms);
     // The movie's playback thread goes on calling its sink while the library goes.
     std::atomic<bool> done{false};
     std::thread playback([&] {

@@ -66,6 +66,10 @@ struct FrameLog {
     std::map<unsigned int, std::pair<uint64_t, Clock::time_point>> shown;
     uint64_t lastDrawn = 0;
     std::vector<double> latencies;  // ms
+    // Per viewer frame, ms: from the newest picture's capture to the loop waking, the event
+    // and update traversals (the tracker runs there), and the call that culls and hands the
+    // frame to the draw thread. The rest of the latency is the draw itself.
+    std::vector<double> wake, update, render;
 };
 
 class DrawnCallback : public osg::Camera::DrawCallback {
@@ -119,9 +123,12 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     while (!viewer->done() && Clock::now() < end) {
         if (!first) pacer.wait();
         first = false;
+        const auto woke = Clock::now();
         viewer->advance();
         viewer->eventTraversal();
         viewer->updateTraversal();
+        const auto updated = Clock::now();
+        const auto capturedAt = video->frameTime();
         {
             std::lock_guard<std::mutex> lock(log.mutex);
             log.shown[viewer->getFrameStamp()->getFrameNumber()] = {video->frameCount(),
@@ -129,6 +136,13 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
         }
         viewer->renderingTraversals();
         const auto now = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(log.mutex);
+            log.wake.push_back(
+                std::chrono::duration<double, std::milli>(woke - capturedAt).count());
+            log.update.push_back(std::chrono::duration<double, std::milli>(updated - woke).count());
+            log.render.push_back(std::chrono::duration<double, std::milli>(now - updated).count());
+        }
         frameTimes.push_back(std::chrono::duration<double, std::milli>(now - last).count());
         last = now;
     }
@@ -137,6 +151,10 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     std::printf("threading model: %d, viewer frames: %zu, video frames shown: %zu\n",
                 static_cast<int>(viewer->getThreadingModel()), frameTimes.size(),
                 log.latencies.size());
+    std::printf(
+        "medians: capture to wake-up %.2f ms, event and update traversals %.2f ms, "
+        "cull and hand-over %.2f ms\n",
+        median(log.wake), median(log.update), median(log.render));
     std::printf("viewer frame time: median %.2f ms, p99 %.2f ms\n", median(frameTimes),
                 percentile(frameTimes, 0.99));
     std::printf("capture to screen: median %.2f ms, p90 %.2f ms, max %.2f ms\n",
@@ -198,7 +216,8 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     long firstMinute = 0, firstMinutePrivate = 0;
     const auto start = Clock::now();
     auto nextReport = start + std::chrono::seconds(10);
-    std::printf("# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB private_dirty_kB\n");
+    std::printf(
+        "# seconds rss_kB passes median_ms p99_ms longest_ms heap_in_use_kB private_dirty_kB\n");
     FramePacer pacer(*app->viewer, app->viewer->getVideo());
     while (!app->viewer->done()) {
         const double ms = timedPass(*app, cue);
@@ -230,10 +249,11 @@ int soak(const std::string& exhibit, const std::string& feed, double seconds) {
     const long lastPrivate = privateDirtyKilobytes();
     app->tearDown();
     delete app;
-    std::printf("# memory growth after the first minute: %ld kB resident (%ld -> %ld), %ld kB "
-                "private dirty (%ld -> %ld)\n",
-                last - firstMinute, firstMinute, last, lastPrivate - firstMinutePrivate,
-                firstMinutePrivate, lastPrivate);
+    std::printf(
+        "# memory growth after the first minute: %ld kB resident (%ld -> %ld), %ld kB "
+        "private dirty (%ld -> %ld)\n",
+        last - firstMinute, firstMinute, last, lastPrivate - firstMinutePrivate, firstMinutePrivate,
+        lastPrivate);
     std::printf("# passes %llu, median %.2f ms, p99 %.2f ms, longest %.2f ms\n",
                 static_cast<unsigned long long>(all.count()), all.median(), all.percentile(0.99),
                 all.longest());

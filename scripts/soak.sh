@@ -22,5 +22,10 @@ DISPLAY="$display" "$build/quorv-bench-video" soak "$top/exhibit" "$feed" "$seco
 tail -n 3 "$out/soak.log"
 # Lines of figures start with the elapsed seconds; the program's own lines are left out.
 awk '/^[0-9]/ { if ($6 + 0 > worst) worst = $6 + 0 } END { printf "soak: longest pass in any 10 s window: %.1f ms\n", worst }' "$out/soak.log"
+# The program hands free pages back once a minute, so single samples of private memory rise
+# and fall within each minute; whole minutes are compared instead: the mean of the second
+# minute against the mean of the last.
+awk '/^[0-9]/ && NF >= 8 { m = int(($1 - 1) / 60); sum[m] += $8; n[m]++; if (m > last) last = m }
+  END { if (last >= 2) printf "soak: private dirty memory, mean of a minute: %.1f MB in the second, %.1f MB in the last, growth %+.1f MB\n", sum[1] / n[1] / 1024, sum[last] / n[last] / 1024, (sum[last] / n[last] - sum[1] / n[1]) / 1024 }' "$out/soak.log"
 if [ "$status" -eq 0 ]; then echo "soak: ended normally"; else echo "soak: FAILED with status $status (see $out/soak.err)"; fi
 exit "$status"

@@ -1,5 +1,7 @@
 // The movie plugin as the program uses it: loaded by name into osgDB, reading a movie this test
 // writes, played on a texture that is updated the way OSG's update traversal does it.
+#include "testing/FollowingSink.h"
+
 #include <gtest/gtest.h>
 #include <support/Paths.h>
 #include <unistd.h>
@@ -113,15 +115,6 @@ TEST(MoviePlugin, PlaysInOrderLoopsAndLeavesNoThreadBehind) {
     std::remove(file.c_str());
 }
 
-/// A sink as the program's sound library makes it: playing between the movie's play and pause.
-struct TestSink : osg::AudioSink {
-    void play() override { on = true; }
-    void pause() override { on = false; }
-    void stop() override { on = false; }
-    bool playing() const override { return on; }
-    std::atomic<bool> on{false};
-};
-
 /// Writes a movie with ffmpeg's command line from `inputs` and opens it; null when that fails.
 osg::ref_ptr<osg::ImageStream> ffmpegMovie(std::string& file, const std::string& inputs) {
     file = ::testing::TempDir() + "quorv_" + std::to_string(getpid()) + file;
@@ -163,7 +156,7 @@ TEST(MoviePlugin, SoundTracksAndPicturesInStep) {
             << said;
         if (!sounds) continue;
         osg::AudioStream& sound = *movie->getAudioStreams()[0];
-        osg::ref_ptr<TestSink> sink = new TestSink;
+        osg::ref_ptr<quorvtest::FollowingSink> sink = new quorvtest::FollowingSink;
         sound.setAudioSink(sink.get());
         movie->setLoopingMode(osg::ImageStream::NO_LOOPING);
         movie->play();
@@ -199,7 +192,7 @@ TEST(MoviePlugin, SoundTracksAndPicturesInStep) {
         "0.4,0.6),0.5*sin(2*PI*1000*t),0)':s=44100:d=3.2\" -c:a mp2");
     ASSERT_TRUE(movie.valid() && movie->getAudioStreams().size() == 1);
     osg::AudioStream& sound = *movie->getAudioStreams()[0];
-    osg::ref_ptr<TestSink> sink = new TestSink;
+    osg::ref_ptr<quorvtest::FollowingSink> sink = new quorvtest::FollowingSink;
     sink->setDelay(4096 / 22050.0);
     sound.setAudioSink(sink.get());
     std::vector<double> tones, pictures;  // seconds from `start`

@@ -13,6 +13,8 @@
 // sound and paces the pictures by it. CPU time is read from the kernel's
 // per-thread CPU clock, found by the thread's id under /proc/self/task: the same utime + stime
 // that /proc/<id>/stat gives, in nanoseconds instead of 10-ms ticks.
+#include "testing/FollowingSink.h"
+
 #include <support/Paths.h>
 
 #include <algorithm>
@@ -58,15 +60,6 @@ long playbackThread() {
     }
     return 0;
 }
-
-/// A sink that plays whenever the movie does; a thread of the benchmark pulls from the stream.
-struct PullingSink : osg::AudioSink {
-    void play() override { on = true; }
-    void pause() override { on = false; }
-    void stop() override { on = false; }
-    bool playing() const override { return on; }
-    std::atomic<bool> on{false};
-};
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -141,7 +134,7 @@ int main(int argc, char** argv) {
 
     if (!stream->getAudioStreams().empty()) {
         osg::AudioStream* sound = stream->getAudioStreams()[0].get();
-        osg::ref_ptr<PullingSink> sink = new PullingSink;
+        osg::ref_ptr<quorvtest::FollowingSink> sink = new quorvtest::FollowingSink;
         sink->setDelay(4096 / 22050.0);
         sound->setAudioSink(sink.get());
         stream->rewind();  // the sound starts with the movie: both from the start

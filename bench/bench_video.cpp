@@ -165,21 +165,19 @@ int latency(const std::string& exhibit, const std::string& feed, double seconds)
     return 0;
 }
 
-long residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+/// The kilobytes that the line starting with `key` of the /proc file at `path` gives; 0 without it.
+long procKilobytes(const char* path, const std::string& key) {
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);)
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     return 0;
 }
 
+long residentKilobytes() { return procKilobytes("/proc/self/status", "VmRSS:"); }
+
 /// Private dirty memory of this process (heap, anonymous maps, written pages of libraries), in
 /// kB: what the process itself holds, without the shared library pages that RSS also counts.
-long privateDirtyKilobytes() {
-    std::ifstream rollup("/proc/self/smaps_rollup");
-    for (std::string line; std::getline(rollup, line);)
-        if (line.rfind("Private_Dirty:", 0) == 0) return std::stol(line.substr(14));
-    return 0;
-}
+long privateDirtyKilobytes() { return procKilobytes("/proc/self/smaps_rollup", "Private_Dirty:"); }
 
 /// Sets up the whole exhibit in `exhibit` with `feed` as its camera, as the program does after
 /// its notice. Returns false when the folder cannot be entered.

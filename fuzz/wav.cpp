@@ -47,14 +47,14 @@ bool worthLoading(const std::uint8_t* data, std::size_t size) {
 /// Loads the bytes with SDL and converts them to 22050 Hz 16-bit stereo, as SDL_mixer 1.2's
 /// Mix_LoadWAV_RW does. A failure to load is fine (SDL says why); only a crash is not.
 void loadAsTheMixerDoes(const std::uint8_t* data, std::size_t size) {
-    SDL_AudioSpec spec;
+    SDL_AudioSpec loaded;
     Uint8* samples = nullptr;
     Uint32 length = 0;
     SDL_RWops* in = SDL_RWFromConstMem(data, static_cast<int>(size));
-    if (!SDL_LoadWAV_RW(in, 1, &spec, &samples, &length)) return;
+    if (!SDL_LoadWAV_RW(in, 1, &loaded, &samples, &length)) return;
     SDL_AudioCVT cvt;
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, 22050) >
-        0) {
+    if (SDL_BuildAudioCVT(&cvt, loaded.format, loaded.channels, loaded.freq, AUDIO_S16SYS, 2,
+                          22050) > 0) {
         cvt.len = static_cast<int>(length);
         cvt.buf = static_cast<Uint8*>(std::malloc(std::size_t(length) * cvt.len_mult));
         require(cvt.buf != nullptr, "an accepted sound fits in memory");

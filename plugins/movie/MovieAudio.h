@@ -7,6 +7,8 @@
 #include <osg/ref_ptr>
 #include <vector>
 
+#include "MovieSound.h"
+
 /// A movie's sound track as OpenSceneGraph's audio stream: signed 16-bit stereo at 22050 Hz. The
 /// movie's playback thread decodes ahead into a buffer of one second; the sink's audio thread
 /// takes from it in `consumeAudioBuffer`, which never waits longer than a copy under the mutex.
@@ -16,8 +18,8 @@
 class MovieAudio : public osg::AudioStream {
   public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kRate = 22050;
-    static constexpr int kChannels = 2;
+    static constexpr int kRate = MovieSound::kRate;  // the sound as the decoder gives it
+    static constexpr int kChannels = MovieSound::kChannels;
     /// Frames the buffer holds: one second.
     static constexpr size_t kCapacity = kRate;
 
